@@ -1,0 +1,74 @@
+#include "fonts.h"
+
+#include "twips.h"
+
+#include <QFontDatabase>
+#include <QFontMetrics>
+
+namespace tarnovid {
+
+namespace {
+
+constexpr int kStandardPixels = 11; // 8.25 pt at 96 dpi
+constexpr int kHeadingPixels = 18;  // 13.5 pt at 96 dpi
+
+bool allCaptionsFit(const QString& family) {
+    for (const auto& spec : controlSpecs()) {
+        if (spec.text.empty())
+            continue;
+        const QFont font = windowFont(spec.font, family);
+        const QString text = QString::fromUtf8(spec.text.data(), qsizetype(spec.text.size()));
+        // Buttons centre their caption inside a bevel; leave room for it.
+        const int inset = spec.kind == ControlKind::Button ? 8 : 0;
+        if (!captionFits(font, text, twipsToPixels(spec.width) - inset,
+                         twipsToPixels(spec.height)))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+QStringList fontCandidates() {
+    return {QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
+            QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
+            QStringLiteral("Helvetica"), QStringLiteral("DejaVu Sans")};
+}
+
+QString windowFontFamily() {
+    static const QString chosen = [] {
+        const QStringList installed = QFontDatabase::families();
+        QString firstInstalled;
+        for (const QString& family : fontCandidates()) {
+            if (!installed.contains(family, Qt::CaseInsensitive))
+                continue;
+            if (firstInstalled.isEmpty())
+                firstInstalled = family;
+            if (allCaptionsFit(family))
+                return family;
+        }
+        // Nothing fits: the closest we have still beats the platform's arbitrary default.
+        return firstInstalled.isEmpty() ? QFont().family() : firstInstalled;
+    }();
+    return chosen;
+}
+
+QFont windowFont(FontRole role, const QString& family) {
+    QFont font(family);
+    font.setPixelSize(role == FontRole::Heading ? kHeadingPixels : kStandardPixels);
+    font.setWeight(QFont::Bold);
+    font.setItalic(role == FontRole::Credit);
+    font.setStyleStrategy(QFont::PreferAntialias);
+    return font;
+}
+
+QFont windowFont(FontRole role) { return windowFont(role, windowFontFamily()); }
+
+bool captionFits(const QFont& font, const QString& text, int widthPixels, int heightPixels) {
+    const QFontMetrics metrics(font);
+    // The bounding box catches italic overhang that the advance alone would miss.
+    const int width = std::max(metrics.horizontalAdvance(text), metrics.boundingRect(text).right() + 1);
+    return width <= widthPixels && metrics.height() <= heightPixels;
+}
+
+} // namespace tarnovid

@@ -1,0 +1,198 @@
+#include "usbport01.h"
+
+#include "fonts.h"
+#include "handler_boundary.h"
+#include "hidcomm.h"
+#include "layout.h"
+#include "twips.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QStyle>
+
+#include <algorithm>
+#include <vector>
+
+namespace tarnovid {
+
+namespace {
+
+QRect pixelBox(const ControlSpec& spec) {
+    return QRect(twipsToPixels(spec.left), twipsToPixels(spec.top), twipsToPixels(spec.width),
+                 twipsToPixels(spec.height));
+}
+
+QString text(std::string_view s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
+
+// Mouse button and modifier codes as the handler's arguments carry them.
+qint16 buttonCode(Qt::MouseButton button) {
+    switch (button) {
+    case Qt::LeftButton: return 1;
+    case Qt::RightButton: return 2;
+    case Qt::MiddleButton: return 4;
+    default: return 0;
+    }
+}
+
+qint16 shiftCode(Qt::KeyboardModifiers modifiers) {
+    return qint16((modifiers & Qt::ShiftModifier ? 1 : 0) | (modifiers & Qt::ControlModifier ? 2 : 0) |
+                  (modifiers & Qt::AltModifier ? 4 : 0));
+}
+
+} // namespace
+
+Usbport01::Usbport01(std::shared_ptr<HidBackend> backend, QWidget* parent) : QWidget(parent) {
+    const WindowSpec& win = windowSpec();
+    setObjectName(text(win.name));
+    setWindowTitle(text(win.title));
+    // Fixed thin border with system menu and close box only.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(twipsToPixels(win.clientWidth), twipsToPixels(win.clientHeight));
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, toQColor(win.back));
+    setPalette(pal);
+    setAutoFillBackground(true);
+
+    createControls();
+    createLink(std::move(backend));
+    routeEvents();
+
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(),
+                                        screen->availableGeometry()));
+
+    runHandler("Form_Load", [this] { Form_Load(); });
+}
+
+Usbport01::~Usbport01() { terminateOnce(); }
+
+void Usbport01::createControls() {
+    const QColor systemText = palette().color(QPalette::WindowText);
+    auto resolve = [&](Rgb c) { return c == kSystemText ? fromQColor(systemText) : c; };
+
+    // Lines first: everything else is stacked above them.
+    for (const LineSpec& spec : lineSpecs()) {
+        auto* line = new Line(QPoint(twipsToPixels(spec.x1), twipsToPixels(spec.y1)),
+                              QPoint(twipsToPixels(spec.x2), twipsToPixels(spec.y2)), spec.colour,
+                              spec.widthPixels, this);
+        line->setObjectName(text(spec.name) + QString("(%1)").arg(spec.index));
+        ControlArray<Line>* array = spec.name == "Line1"   ? &Line1
+                                    : spec.name == "Line2" ? &Line2
+                                    : spec.name == "Line3" ? &Line3
+                                                           : &Line4;
+        array->add(spec.index, line);
+    }
+
+    std::vector<std::pair<int, QWidget*>> focusable;
+    for (const ControlSpec& spec : controlSpecs()) {
+        QWidget* widget = nullptr;
+        switch (spec.kind) {
+        case ControlKind::Circle:
+        case ControlKind::RoundedRect: {
+            auto* shape = new Shape(spec.kind == ControlKind::Circle ? Shape::Form::Circle
+                                                                     : Shape::Form::RoundedRect,
+                                    spec.back, resolve(spec.fore), this);
+            (spec.name == "Shape1" ? Shape1 : Shape2).add(spec.index, shape);
+            widget = shape;
+            break;
+        }
+        case ControlKind::Label: {
+            auto* label = new Label(text(spec.text), resolve(spec.fore), spec.back, this);
+            if (spec.name == "Label1")
+                Label1.add(spec.index, label);
+            else if (spec.name == "Label2")
+                Label2.add(spec.index, label);
+            else if (spec.name == "Label4")
+                Label4.add(spec.index, label);
+            else
+                Label3 = label;
+            widget = label;
+            break;
+        }
+        case ControlKind::Button: {
+            auto* button = new Button(text(spec.text), spec.back, this);
+            (spec.name == "Command1" ? Command1 : Command2) = button;
+            focusable.emplace_back(spec.tabIndex, button);
+            widget = button;
+            break;
+        }
+        case ControlKind::TextBox:
+            Text1 = new StatusBox(spec.fore, spec.back, this);
+            focusable.emplace_back(spec.tabIndex, Text1);
+            widget = Text1;
+            break;
+        }
+        widget->setObjectName(spec.index == kSingle
+                                  ? text(spec.name)
+                                  : text(spec.name) + QString("(%1)").arg(spec.index));
+        widget->setGeometry(pixelBox(spec));
+        widget->setFont(windowFont(spec.font));
+    }
+
+    std::sort(focusable.begin(), focusable.end());
+    for (std::size_t i = 1; i < focusable.size(); ++i)
+        setTabOrder(focusable[i - 1].second, focusable[i].second);
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(windowSpec().pollIntervalMs);
+    Timer1->start(); // runs from creation; ticks arrive once the event loop does
+}
+
+void Usbport01::createLink(std::shared_ptr<HidBackend> backend) {
+    const LinkSpec& spec = linkSpec();
+    HIDComm1 = new HIDComm(std::move(backend), this);
+    HIDComm1->setObjectName(QStringLiteral("HIDComm1"));
+    HIDComm1->matchvid = spec.matchvid;
+    HIDComm1->matchpid = spec.matchpid;
+    HIDComm1->matchversion = spec.matchversion;
+    HIDComm1->matchmethod = qint16(spec.matchmethod);
+    HIDComm1->matchmanufacturer = text(spec.matchmanufacturer);
+    HIDComm1->matchproduct = text(spec.matchproduct);
+}
+
+void Usbport01::routeEvents() {
+    connect(Command1, &QPushButton::clicked, this,
+            [this] { runHandler("Command1_Click", [this] { Command1_Click(); }); });
+    connect(Command2, &QPushButton::clicked, this,
+            [this] { runHandler("Command2_Click", [this] { Command2_Click(); }); });
+    connect(Timer1, &QTimer::timeout, this,
+            [this] { runHandler("Timer1_Timer", [this] { Timer1_Timer(); }); });
+    connect(HIDComm1, &HIDComm::Connected, this, [this](int reserved) {
+        runHandler("HIDComm1_Connected", [&] { HIDComm1_Connected(reserved); });
+    });
+    connect(HIDComm1, &HIDComm::Disconnected, this, [this](int reserved) {
+        runHandler("HIDComm1_Disconnected", [&] { HIDComm1_Disconnected(reserved); });
+    });
+}
+
+void Usbport01::mousePressEvent(QMouseEvent* event) {
+    const QPointF at = event->position();
+    const qint16 button = buttonCode(event->button());
+    const qint16 shift = shiftCode(event->modifiers());
+    runHandler("Form_MouseDown", [&] {
+        Form_MouseDown(button, shift, pixelsToTwips(at.x()), pixelsToTwips(at.y()));
+    });
+    event->accept();
+}
+
+void Usbport01::closeEvent(QCloseEvent* event) {
+    // Closing ends the program; give the board up now rather than at process exit.
+    terminateOnce();
+    event->accept();
+}
+
+void Usbport01::terminateOnce() {
+    if (terminated_)
+        return;
+    terminated_ = true;
+    Timer1->stop();
+    runHandler("Form_Terminate", [this] { Form_Terminate(); });
+}
+
+} // namespace tarnovid
