@@ -1,0 +1,20 @@
+// The real window on a board that lives in this process: its inputs T2, T3, T4 are wired to its
+// outputs D0, D1, D2, so someone without hardware sees "Upisi" and "Ocitaj" do their work.
+
+#include "sim_board.h"
+#include "usbport01.h"
+
+#include <QApplication>
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("tarnovid-demo"));
+    QApplication::setApplicationDisplayName(QStringLiteral("USB Tarnovid (demo)"));
+
+    auto backend = std::make_shared<tarnovid::SimBackend>();
+    backend->addTarnovid("demo/tarnovid")->wireInputsToOutputs(true);
+
+    tarnovid::Usbport01 window(backend);
+    window.show();
+    return app.exec();
+}
