@@ -1,0 +1,54 @@
+#pragma once
+// The seam between the link and the operating system's HID access. The real program uses the
+// hidapi backend; tests and the demo use the simulated board. Semantics follow hidapi's.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tarnovid {
+
+enum class HidBus { Unknown, Usb, Bluetooth, I2c, Spi };
+
+// What the system tells us about one HID interface before it is opened. Strings are UTF-8.
+struct HidDeviceInfo {
+    std::string path; // opaque, unique per interface, stable while plugged in
+    std::uint16_t vendorId = 0;
+    std::uint16_t productId = 0;
+    std::uint16_t releaseNumber = 0; // bcdDevice
+    std::string manufacturer;
+    std::string product;
+    std::string serialNumber;
+    HidBus bus = HidBus::Unknown;
+    int interfaceNumber = -1;
+};
+
+// An open device. Threading: write() from the owning thread, readTimeout() from at most one other
+// thread; the object is destroyed only after that thread has stopped calling it.
+class HidDevice {
+public:
+    virtual ~HidDevice() = default; // closes the device
+    // data[0] is the report id (0 when the device uses none). Returns bytes written or -1.
+    virtual int write(const std::uint8_t* data, std::size_t length) = 0;
+    // Returns the report length, 0 on time-out, -1 on error (an unplug shows up here).
+    virtual int readTimeout(std::uint8_t* data, std::size_t length, int milliseconds) = 0;
+    // Human-readable reason of the last failure, for error messages only. Call it only while no
+    // readTimeout() runs: hidapi keeps one error slot per device and every read rewrites it.
+    virtual std::string lastError() const = 0;
+};
+
+class HidBackend {
+public:
+    virtual ~HidBackend() = default;
+    // All HID interfaces with this vendor and product id; 0 is a wildcard, as in hidapi.
+    virtual std::vector<HidDeviceInfo> enumerate(std::uint16_t vendorId, std::uint16_t productId) = 0;
+    // nullptr and *error set when the device cannot be opened (gone, no permission, busy).
+    virtual std::unique_ptr<HidDevice> open(const std::string& path, std::string* error) = 0;
+};
+
+// The system's HID access (hidapi). Defined by the thin hidapi layer, not linked into tests.
+std::shared_ptr<HidBackend> makeHidapiBackend();
+
+} // namespace tarnovid

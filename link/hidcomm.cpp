@@ -1,0 +1,165 @@
+#include "hidcomm.h"
+
+#include "device_match.h"
+#include "device_text.h"
+#include "hid_backend.h"
+#include "report_framing.h"
+#include "report_pump.h"
+
+#include <QMetaObject>
+#include <QtDebug>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tarnovid {
+
+struct HIDComm::State {
+    std::shared_ptr<HidBackend> backend;
+    // Declared before the pump: the device must outlive its reader. closeBoard() enforces the
+    // order explicitly anyway.
+    std::unique_ptr<HidDevice> device;
+    std::unique_ptr<ReportPump> pump;
+    QString text;
+    // Bumped whenever a board is given up, so a loss notice still queued from an earlier board
+    // cannot touch the current one.
+    quint64 generation = 0;
+    // Last reason an open failed, so a board that keeps refusing is reported once, not every
+    // poll.
+    std::string lastOpenFailure;
+
+    // Reader first, then the device: hidapi must never close a handle a read is still using.
+    void closeBoard() {
+        pump.reset();
+        device.reset();
+        text.clear();
+        ++generation;
+    }
+};
+
+namespace {
+
+MatchRule ruleOf(const HIDComm& link) {
+    MatchRule rule;
+    rule.method = link.matchmethod;
+    rule.vendorId = link.matchvid;
+    rule.productId = link.matchpid;
+    rule.version = link.matchversion;
+    rule.manufacturer = link.matchmanufacturer.toStdString();
+    rule.product = link.matchproduct.toStdString();
+    return rule;
+}
+
+[[noreturn]] void throwNotOpen() { throw LinkError(LinkError::Kind::NotOpen, "no board is open"); }
+
+} // namespace
+
+HIDComm::HIDComm(std::shared_ptr<HidBackend> backend, QObject* parent)
+    : QObject(parent)
+    , d(std::make_unique<State>()) {
+    d->backend = std::move(backend);
+}
+
+HIDComm::~HIDComm() { Release(); }
+
+void HIDComm::Connect() {
+    if (d->device || !d->backend)
+        return;
+    const MatchRule rule = ruleOf(*this);
+    const EnumerateFilter filter = enumerateFilter(rule);
+    const auto chosen = pickDevice(rule, d->backend->enumerate(filter.vendorId, filter.productId));
+    if (!chosen) {
+        d->lastOpenFailure.clear(); // a board that comes back and fails again is worth a line
+        return;
+    }
+
+    std::string error;
+    std::unique_ptr<HidDevice> device = d->backend->open(chosen->path, &error);
+    if (!device) {
+        // Right after a plug the device node may not have its permissions yet; the next poll
+        // simply tries again.
+        const std::string reason = chosen->path + ": " + (error.empty() ? "cannot open" : error);
+        if (reason != d->lastOpenFailure)
+            qWarning().noquote() << "Tarnovid: cannot open board" << QString::fromStdString(reason);
+        d->lastOpenFailure = reason;
+        return;
+    }
+    d->lastOpenFailure.clear();
+
+    d->device = std::move(device);
+    d->text = QString::fromStdString(deviceText(*chosen));
+    const quint64 generation = ++d->generation;
+    // Runs on the reader thread; the notice itself is handled on the thread this object lives in.
+    d->pump = std::make_unique<ReportPump>(*d->device, [this, generation] {
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation] {
+                if (generation != d->generation || !d->device)
+                    return; // released or replaced since
+                d->closeBoard();
+                emit Disconnected(0);
+            },
+            Qt::QueuedConnection);
+    });
+    emit Connected(0);
+}
+
+bool HIDComm::IsConnected() const { return d->device != nullptr; }
+
+QString HIDComm::DeviceText() const {
+    if (!d->device)
+        throwNotOpen();
+    return d->text;
+}
+
+void HIDComm::Write(const QByteArray& bytes, qint16 count) {
+    if (!d->device)
+        throwNotOpen();
+    const OutputFrame frame = frameOutputReport(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                                static_cast<std::size_t>(bytes.size()), count);
+    // Whatever arrived before this request cannot be its answer.
+    d->pump->discardQueued();
+    if (d->device->write(frame.data(), frame.size()) >= 0)
+        return;
+    // A board that refuses a write is as good as gone. Stop the reader before asking the device
+    // why: hidapi keeps one error slot per device and the reader's next read would clear it.
+    d->pump.reset();
+    const std::string reason = d->device->lastError();
+    d->closeBoard();
+    emit Disconnected(0);
+    throw LinkError(LinkError::Kind::Lost, "write to the board failed: " + reason);
+}
+
+QByteArray HIDComm::Read(qint16 count) {
+    if (!d->device)
+        throwNotOpen();
+    checkCount(count, kReportSize);
+    std::vector<std::uint8_t> report;
+    switch (d->pump->waitForReport(std::chrono::milliseconds(kReadTimeoutMs), report)) {
+    case ReportPump::Wait::Report: {
+        const std::vector<std::uint8_t> reply = replyBytes(report, count);
+        return QByteArray(reinterpret_cast<const char*>(reply.data()),
+                          static_cast<qsizetype>(reply.size()));
+    }
+    case ReportPump::Wait::TimedOut:
+        throw LinkError(LinkError::Kind::TimedOut,
+                        "the board did not answer within " + std::to_string(kReadTimeoutMs) +
+                            " ms");
+    case ReportPump::Wait::Lost:
+        break;
+    }
+    // The reader's own notice is already queued; closing here makes it stale, so the caller
+    // sees the loss at once and Disconnected still comes exactly once.
+    d->closeBoard();
+    emit Disconnected(0);
+    throw LinkError(LinkError::Kind::Lost, "the board was lost while waiting for its answer");
+}
+
+void HIDComm::Release() {
+    if (d->device)
+        d->closeBoard();
+}
+
+} // namespace tarnovid

@@ -1,0 +1,70 @@
+#pragma once
+// HIDComm: the window's link to the board. It finds and opens the matching HID device, moves
+// command bytes, notices an unplug by itself, and reports connected/disconnected on the thread
+// that owns it (the GUI thread). It knows nothing of any window.
+
+#include "link_error.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+namespace tarnovid {
+
+class HidBackend;
+
+class HIDComm : public QObject {
+    Q_OBJECT
+public:
+    explicit HIDComm(std::shared_ptr<HidBackend> backend, QObject* parent = nullptr);
+    ~HIDComm() override; // releases the board
+
+    // Match settings; the owner sets them before the first Connect(). Bits of matchmethod are
+    // documented in device_match.h.
+    qint32 matchvid = 0;
+    qint32 matchpid = 0;
+    qint32 matchversion = 0;
+    qint16 matchmethod = 0;
+    QString matchmanufacturer;
+    QString matchproduct;
+
+    // Finds and opens the first matching board (by path order); emits Connected before it
+    // returns. Does nothing when a board is already open or none can be opened now (the caller
+    // simply tries again later; a refused open is reported on stderr once per new reason).
+    // Never throws.
+    void Connect();
+    // True while a board is open. Never throws.
+    bool IsConnected() const;
+    // What the open board calls itself: "<manufacturer> <product>", trimmed, either alone if the
+    // other is missing. Throws LinkError(NotOpen) if none is open.
+    QString DeviceText() const;
+    // Sends bytes[0..count) as one 64-byte output report, zero-padded. Reports that arrived
+    // before this call are dropped. Throws LinkError: NotOpen; Rejected for count outside 0..64
+    // or beyond bytes.size() (nothing is sent); Lost when the write fails, in which case the
+    // board has been closed and Disconnected raised before the throw.
+    void Write(const QByteArray& bytes, qint16 count);
+    // First `count` bytes of the next input report that arrives after the last Write (fewer if
+    // the report is shorter). Blocks the calling thread at most kReadTimeoutMs. Throws
+    // LinkError: NotOpen; Rejected for count outside 0..64; TimedOut (the board stays open);
+    // Lost when the board goes away meanwhile, in which case it has been closed and Disconnected
+    // raised before the throw.
+    QByteArray Read(qint16 count);
+    // Closes the board, if any. Safe to call at any time, any number of times. Raises no
+    // Disconnected: giving the board up is the owner's own act, not a loss. Never throws.
+    void Release();
+
+signals:
+    // The argument carries nothing; it is there for handlers that take one. Both are raised on
+    // the thread this object lives in. Disconnected comes exactly once per lost board: from the
+    // event loop when the board goes while idle, or from inside the Write/Read that found it gone.
+    void Connected(int reserved);
+    void Disconnected(int reserved);
+
+private:
+    struct State;
+    std::unique_ptr<State> d;
+};
+
+} // namespace tarnovid

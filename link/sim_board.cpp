@@ -1,0 +1,249 @@
+#include "sim_board.h"
+
+#include <algorithm>
+
+namespace tarnovid {
+
+namespace {
+constexpr std::size_t kReport = 64;
+}
+
+HidDeviceInfo tarnovidDeviceInfo(std::string path) {
+    HidDeviceInfo info;
+    info.path = std::move(path);
+    info.vendorId = 0x1234;
+    info.productId = 1;
+    info.releaseNumber = 1;
+    info.manufacturer = "Dravelko";
+    info.product = "USB Tarnovid";
+    info.bus = HidBus::Usb;
+    info.interfaceNumber = 0;
+    return info;
+}
+
+// One open handle. It remembers the plug session it was opened in and dies with it.
+class SimDevice final : public HidDevice {
+public:
+    SimDevice(std::shared_ptr<SimBoard> board, std::uint64_t session)
+        : board_(std::move(board))
+        , session_(session) {}
+    ~SimDevice() override { board_->deviceClosed(); }
+    SimDevice(const SimDevice&) = delete;
+    SimDevice& operator=(const SimDevice&) = delete;
+
+    int write(const std::uint8_t* data, std::size_t length) override {
+        return board_->deviceWrite(session_, data, length);
+    }
+    int readTimeout(std::uint8_t* data, std::size_t length, int milliseconds) override {
+        return board_->deviceRead(session_, data, length, milliseconds);
+    }
+    std::string lastError() const override { return "simulated board: device disconnected"; }
+
+private:
+    std::shared_ptr<SimBoard> board_;
+    std::uint64_t session_;
+};
+
+SimBoard::SimBoard(HidDeviceInfo info) : info_(std::move(info)) {}
+
+void SimBoard::plug() {
+    std::lock_guard lock(mutex_);
+    plugged_ = true;
+}
+
+void SimBoard::unplug() {
+    std::lock_guard lock(mutex_);
+    plugged_ = false;
+    ++session_;
+    pending_.clear();
+    changed_.notify_all();
+}
+
+bool SimBoard::isPlugged() const {
+    std::lock_guard lock(mutex_);
+    return plugged_;
+}
+
+void SimBoard::setInputs(std::uint8_t inputs) {
+    std::lock_guard lock(mutex_);
+    inputs_ = inputs;
+}
+
+void SimBoard::wireInputsToOutputs(bool wired) {
+    std::lock_guard lock(mutex_);
+    wired_ = wired;
+}
+
+void SimBoard::setStall(bool stalled) {
+    std::lock_guard lock(mutex_);
+    stalled_ = stalled;
+}
+
+void SimBoard::setAnswerLength(int length) {
+    std::lock_guard lock(mutex_);
+    answerLength_ = std::clamp(length, 0, static_cast<int>(kReport));
+}
+
+void SimBoard::setAnswerDelayMs(int milliseconds) {
+    std::lock_guard lock(mutex_);
+    answerDelayMs_ = std::max(0, milliseconds);
+}
+
+void SimBoard::setRefuseOpen(bool refuse) {
+    std::lock_guard lock(mutex_);
+    refuseOpen_ = refuse;
+}
+
+void SimBoard::pushInputReport(std::vector<std::uint8_t> report) {
+    std::lock_guard lock(mutex_);
+    pending_.push_back({Clock::now(), std::move(report)});
+    changed_.notify_all();
+}
+
+bool SimBoard::isOpen() const {
+    std::lock_guard lock(mutex_);
+    return openCount_ > closeCount_;
+}
+
+int SimBoard::openCount() const {
+    std::lock_guard lock(mutex_);
+    return openCount_;
+}
+
+int SimBoard::closeCount() const {
+    std::lock_guard lock(mutex_);
+    return closeCount_;
+}
+
+int SimBoard::readCalls() const {
+    std::lock_guard lock(mutex_);
+    return readCalls_;
+}
+
+std::size_t SimBoard::pendingInputReports() const {
+    std::lock_guard lock(mutex_);
+    return pending_.size();
+}
+
+std::vector<std::vector<std::uint8_t>> SimBoard::writes() const {
+    std::lock_guard lock(mutex_);
+    return writes_;
+}
+
+std::uint8_t SimBoard::outputs() const {
+    std::lock_guard lock(mutex_);
+    return outputs_;
+}
+
+std::unique_ptr<HidDevice> SimBoard::open(std::string* error) {
+    std::lock_guard lock(mutex_);
+    const char* refusal = !plugged_ ? "No such device" : refuseOpen_ ? "Permission denied" : nullptr;
+    if (refusal != nullptr) {
+        if (error != nullptr)
+            *error = refusal;
+        return nullptr;
+    }
+    ++openCount_;
+    // Reports sent before this handle existed are not its business, as with a fresh hidraw fd.
+    pending_.clear();
+    return std::make_unique<SimDevice>(shared_from_this(), session_);
+}
+
+void SimBoard::deviceClosed() {
+    std::lock_guard lock(mutex_);
+    ++closeCount_;
+}
+
+int SimBoard::deviceWrite(std::uint64_t session, const std::uint8_t* data, std::size_t length) {
+    std::lock_guard lock(mutex_);
+    // The board declares no report ids, so only id 0 (hidapi's "none") reaches it.
+    if (!aliveLocked(session) || length == 0 || data[0] != 0)
+        return -1;
+    writes_.emplace_back(data + 1, data + length);
+    const std::uint8_t command = length > 1 ? data[1] : 0;
+    if (command == kSetOutputs) {
+        outputs_ = length > 2 ? data[2] : 0;
+    } else if (command == kGetInputs && !stalled_) {
+        std::vector<std::uint8_t> answer(kReport, 0);
+        answer[0] = wired_ ? static_cast<std::uint8_t>(outputs_ & 0x07) : inputs_;
+        answer.resize(static_cast<std::size_t>(answerLength_));
+        pending_.push_back({Clock::now() + std::chrono::milliseconds(answerDelayMs_), answer});
+        changed_.notify_all();
+    }
+    return static_cast<int>(length);
+}
+
+int SimBoard::deviceRead(std::uint64_t session, std::uint8_t* data, std::size_t length,
+                         int milliseconds) {
+    std::unique_lock lock(mutex_);
+    ++readCalls_;
+    const auto deadline = milliseconds < 0 ? Clock::time_point::max()
+                                           : Clock::now() + std::chrono::milliseconds(milliseconds);
+    for (;;) {
+        if (!aliveLocked(session))
+            return -1;
+        const auto now = Clock::now();
+        if (!pending_.empty() && pending_.front().due <= now) {
+            const std::vector<std::uint8_t> report = std::move(pending_.front().bytes);
+            pending_.pop_front();
+            const std::size_t n = std::min(length, report.size());
+            std::copy_n(report.begin(), n, data);
+            return static_cast<int>(n);
+        }
+        if (now >= deadline)
+            return 0;
+        const auto wake = pending_.empty() ? deadline : std::min(deadline, pending_.front().due);
+        changed_.wait_until(lock, wake);
+    }
+}
+
+std::shared_ptr<SimBoard> SimBackend::addBoard(HidDeviceInfo info) {
+    auto board = std::make_shared<SimBoard>(std::move(info));
+    std::lock_guard lock(mutex_);
+    boards_.push_back(board);
+    return board;
+}
+
+std::shared_ptr<SimBoard> SimBackend::addTarnovid(std::string path) {
+    return addBoard(tarnovidDeviceInfo(std::move(path)));
+}
+
+int SimBackend::enumerateCount() const {
+    std::lock_guard lock(mutex_);
+    return enumerateCount_;
+}
+
+std::vector<HidDeviceInfo> SimBackend::enumerate(std::uint16_t vendorId, std::uint16_t productId) {
+    std::lock_guard lock(mutex_);
+    ++enumerateCount_;
+    std::vector<HidDeviceInfo> found;
+    for (const auto& board : boards_) {
+        const HidDeviceInfo& info = board->info();
+        if (!board->isPlugged() || (vendorId != 0 && info.vendorId != vendorId) ||
+            (productId != 0 && info.productId != productId))
+            continue;
+        found.push_back(info);
+    }
+    return found;
+}
+
+std::unique_ptr<HidDevice> SimBackend::open(const std::string& path, std::string* error) {
+    std::shared_ptr<SimBoard> board;
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& candidate : boards_) {
+            if (candidate->info().path == path && candidate->isPlugged()) {
+                board = candidate;
+                break;
+            }
+        }
+    }
+    if (!board) {
+        if (error != nullptr)
+            *error = "No such device";
+        return nullptr;
+    }
+    return board->open(error);
+}
+
+} // namespace tarnovid

@@ -1,0 +1,111 @@
+#pragma once
+// A simulated USB Tarnovid board and the backend that offers it, for tests and the demo. It
+// speaks the board's protocol over 64-byte reports and can be unplugged, stalled, slowed or made
+// to answer short. Every control is thread-safe; a blocked readTimeout wakes on a condition
+// variable, never by polling.
+
+#include "hid_backend.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace tarnovid {
+
+// What a genuine board reports: vendor 0x1234, product 1, release 1, "Dravelko",
+// "USB Tarnovid", on USB.
+HidDeviceInfo tarnovidDeviceInfo(std::string path = "sim/tarnovid-0");
+
+class SimBoard : public std::enable_shared_from_this<SimBoard> {
+public:
+    static constexpr std::uint8_t kSetOutputs = 0xFB; // followed by the output byte
+    static constexpr std::uint8_t kGetInputs = 0xFC;  // answered with the input byte first
+
+    explicit SimBoard(HidDeviceInfo info);
+    const HidDeviceInfo& info() const { return info_; }
+
+    // Unplugging fails every handle opened so far (a blocked read returns -1 at once, writes
+    // fail); those handles stay dead after a new plug(), as a real device node would.
+    void plug();
+    void unplug();
+    bool isPlugged() const;
+
+    void setInputs(std::uint8_t inputs);
+    // Inputs T2, T3, T4 follow outputs D0, D1, D2.
+    void wireInputsToOutputs(bool wired);
+    // Writes are taken but no answer ever comes.
+    void setStall(bool stalled);
+    // Answers are cut to this many bytes (0..64). A 0-byte report reads as "nothing arrived",
+    // exactly as through hidapi.
+    void setAnswerLength(int length);
+    void setAnswerDelayMs(int milliseconds);
+    void setRefuseOpen(bool refuse);
+    // An input report nobody asked for; it is delivered to the handle that is open.
+    void pushInputReport(std::vector<std::uint8_t> report);
+
+    bool isOpen() const;
+    int openCount() const;
+    int closeCount() const;
+    int readCalls() const; // readTimeout calls so far, to tell a blocked reader from a spinning one
+    std::size_t pendingInputReports() const;
+    // Every output report received: the bytes after the report id, as written.
+    std::vector<std::vector<std::uint8_t>> writes() const;
+    std::uint8_t outputs() const;
+
+    // Backend side. nullptr and *error set when unplugged or refusing.
+    std::unique_ptr<HidDevice> open(std::string* error);
+
+private:
+    friend class SimDevice;
+    using Clock = std::chrono::steady_clock;
+    struct Pending {
+        Clock::time_point due;
+        std::vector<std::uint8_t> bytes;
+    };
+
+    bool aliveLocked(std::uint64_t session) const { return plugged_ && session == session_; }
+    int deviceWrite(std::uint64_t session, const std::uint8_t* data, std::size_t length);
+    int deviceRead(std::uint64_t session, std::uint8_t* data, std::size_t length, int milliseconds);
+    void deviceClosed();
+
+    const HidDeviceInfo info_;
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    bool plugged_ = true;
+    std::uint64_t session_ = 0; // bumped by unplug(): handles from before are dead
+    std::uint8_t inputs_ = 0;
+    std::uint8_t outputs_ = 0;
+    bool wired_ = false;
+    bool stalled_ = false;
+    int answerLength_ = 64;
+    int answerDelayMs_ = 0;
+    bool refuseOpen_ = false;
+    int openCount_ = 0;
+    int closeCount_ = 0;
+    int readCalls_ = 0;
+    std::deque<Pending> pending_;
+    std::vector<std::vector<std::uint8_t>> writes_;
+};
+
+// Offers any number of boards, genuine or not. Plugged boards are listed in the order added.
+class SimBackend : public HidBackend {
+public:
+    std::shared_ptr<SimBoard> addBoard(HidDeviceInfo info);
+    std::shared_ptr<SimBoard> addTarnovid(std::string path = "sim/tarnovid-0");
+    int enumerateCount() const;
+
+    std::vector<HidDeviceInfo> enumerate(std::uint16_t vendorId, std::uint16_t productId) override;
+    std::unique_ptr<HidDevice> open(const std::string& path, std::string* error) override;
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::shared_ptr<SimBoard>> boards_;
+    int enumerateCount_ = 0;
+};
+
+} // namespace tarnovid

@@ -1,0 +1,413 @@
+// The link as the window sees it, against simulated boards on real threads.
+
+#include "device_match.h"
+#include "hidcomm.h"
+#include "sim_board.h"
+
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTest>
+#include <QThread>
+
+#include <functional>
+#include <optional>
+#include <thread>
+
+using namespace tarnovid;
+
+namespace {
+
+std::optional<LinkError::Kind> kindOf(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const LinkError& e) {
+        return e.kind();
+    }
+    return std::nullopt;
+}
+
+// The settings the window gives its link.
+void configure(HIDComm& link) {
+    link.matchvid = 0x1234;
+    link.matchpid = 1;
+    link.matchversion = 1;
+    link.matchmethod = kMatchAll;
+    link.matchmanufacturer = QStringLiteral("Dravelko");
+    link.matchproduct = QStringLiteral("USB Tarnovid");
+}
+
+QByteArray request(quint8 command, quint8 value) {
+    QByteArray buffer(9, '\0');
+    buffer[0] = static_cast<char>(command);
+    buffer[1] = static_cast<char>(value);
+    return buffer;
+}
+
+std::vector<std::uint8_t> expectedReport(std::uint8_t command, std::uint8_t value) {
+    std::vector<std::uint8_t> report(64, 0);
+    report[0] = command;
+    report[1] = value;
+    return report;
+}
+
+// Unplugs the board from another thread after a while, as a user would during a blocking call.
+class DelayedUnplug {
+public:
+    DelayedUnplug(std::shared_ptr<SimBoard> board, int afterMs)
+        : thread_([board, afterMs] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(afterMs));
+            board->unplug();
+        }) {}
+    ~DelayedUnplug() { thread_.join(); }
+
+private:
+    std::thread thread_;
+};
+
+struct Rig {
+    std::shared_ptr<SimBackend> backend = std::make_shared<SimBackend>();
+    std::shared_ptr<SimBoard> board = backend->addTarnovid();
+    HIDComm link{backend};
+    QSignalSpy connected{&link, &HIDComm::Connected};
+    QSignalSpy disconnected{&link, &HIDComm::Disconnected};
+    Rig() { configure(link); }
+};
+
+} // namespace
+
+class HIDCommTest : public QObject {
+    Q_OBJECT
+private slots:
+    void connectsToTheGenuineBoardOnce();
+    void picksTheFirstMatchingBoardAndOpensNoOther();
+    void matchMethodDecidesWhichFieldsCount();
+    void withoutBoardEveryMemberFailsWithLinkError();
+    void refusedOpenIsRetriedByTheNextConnectAndReportedOnce();
+
+    void writeSendsOneZeroPaddedReport();
+    void badCountsAreRejectedAndNothingIsSent();
+    void readReturnsTheAnswerToTheLastWrite();
+    void shortAnswerIsHandedOnAsItCame();
+    void stalledBoardTimesOutAfterTheFullWait();
+    void reportsFromBeforeTheWriteAreNeverTheAnswer();
+
+    void unplugDuringReadFailsPromptlyAndDisconnectsOnce();
+    void idleUnplugIsNoticedOnTheOwnersThread();
+    void staleLossNoticeLeavesTheNextBoardAlone();
+    void failedWriteGivesTheBoardUpOnce();
+
+    void releaseIsQuietAndRepeatable();
+    void releaseBeforeThePendingLossNoticeRaisesNothing();
+    void destructionClosesTheBoard();
+};
+
+void HIDCommTest::connectsToTheGenuineBoardOnce() {
+    Rig rig;
+    QVERIFY(!rig.link.IsConnected());
+    rig.link.Connect();
+    QCOMPARE(rig.connected.count(), 1); // raised before Connect returns
+    QVERIFY(rig.link.IsConnected());
+    QCOMPARE(rig.link.DeviceText(), QStringLiteral("Dravelko USB Tarnovid"));
+    QVERIFY(rig.board->isOpen());
+
+    const int enumerations = rig.backend->enumerateCount();
+    rig.link.Connect(); // already open: nothing happens
+    QCOMPARE(rig.backend->enumerateCount(), enumerations);
+    QCOMPARE(rig.board->openCount(), 1);
+    QCOMPARE(rig.connected.count(), 1);
+    QCOMPARE(rig.disconnected.count(), 0);
+}
+
+void HIDCommTest::picksTheFirstMatchingBoardAndOpensNoOther() {
+    auto backend = std::make_shared<SimBackend>();
+    HidDeviceInfo impostor = tarnovidDeviceInfo("sim/a");
+    impostor.product = "USB Tarnovid II";
+    HidDeviceInfo newer = tarnovidDeviceInfo("sim/b");
+    newer.releaseNumber = 2;
+    HidDeviceInfo wireless = tarnovidDeviceInfo("sim/c");
+    wireless.bus = HidBus::Bluetooth;
+    HidDeviceInfo lowercase = tarnovidDeviceInfo("sim/c2");
+    lowercase.manufacturer = "DRAVELKO";
+    HidDeviceInfo otherVendor = tarnovidDeviceInfo("sim/c3");
+    otherVendor.vendorId = 0x1235;
+    std::vector<std::shared_ptr<SimBoard>> strangers;
+    for (const auto& info : {impostor, newer, wireless, lowercase, otherVendor})
+        strangers.push_back(backend->addBoard(info));
+    auto later = backend->addTarnovid("sim/e");
+    auto first = backend->addTarnovid("sim/d");
+
+    HIDComm link(backend);
+    configure(link);
+    link.Connect();
+    QVERIFY(link.IsConnected());
+    QVERIFY(first->isOpen());
+    QCOMPARE(later->openCount(), 0);
+    for (const auto& stranger : strangers)
+        QCOMPARE(stranger->openCount(), 0);
+}
+
+void HIDCommTest::matchMethodDecidesWhichFieldsCount() {
+    auto backend = std::make_shared<SimBackend>();
+    HidDeviceInfo rebadged = tarnovidDeviceInfo("sim/x");
+    rebadged.vendorId = 0x4321;
+    rebadged.releaseNumber = 7;
+    auto board = backend->addBoard(rebadged);
+
+    HIDComm link(backend);
+    configure(link);
+    link.Connect();
+    QVERIFY(!link.IsConnected()); // every field counts
+
+    link.matchmethod = kMatchManufacturer | kMatchProductString | kMatchBusUsb;
+    link.Connect(); // ids no longer checked, nor used to narrow the listing
+    QVERIFY(link.IsConnected());
+    QCOMPARE(board->openCount(), 1);
+}
+
+void HIDCommTest::withoutBoardEveryMemberFailsWithLinkError() {
+    auto backend = std::make_shared<SimBackend>();
+    HIDComm link(backend);
+    configure(link);
+    QSignalSpy connected(&link, &HIDComm::Connected);
+    link.Connect();
+    link.Connect();
+    QCOMPARE(backend->enumerateCount(), 2); // one look per call, no retry loop inside
+    QVERIFY(!link.IsConnected());
+    QCOMPARE(connected.count(), 0);
+    using K = LinkError::Kind;
+    QVERIFY(kindOf([&] { link.DeviceText(); }) == K::NotOpen);
+    QVERIFY(kindOf([&] { link.Write(request(0xFB, 1), 2); }) == K::NotOpen);
+    QVERIFY(kindOf([&] { link.Read(2); }) == K::NotOpen);
+    link.Release();
+    QVERIFY(!link.IsConnected());
+}
+
+void HIDCommTest::refusedOpenIsRetriedByTheNextConnectAndReportedOnce() {
+    Rig rig;
+    rig.board->setRefuseOpen(true); // as before udev has set the node's permissions
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cannot open board.*Permission denied"));
+    rig.link.Connect();
+    QVERIFY(!rig.link.IsConnected());
+    QCOMPARE(rig.connected.count(), 0);
+
+    QTest::failOnWarning(QRegularExpression("cannot open board"));
+    rig.link.Connect(); // same reason again: no second line
+    QVERIFY(!rig.link.IsConnected());
+
+    rig.board->setRefuseOpen(false);
+    rig.link.Connect();
+    QVERIFY(rig.link.IsConnected());
+    QCOMPARE(rig.connected.count(), 1);
+    QCOMPARE(rig.board->openCount(), 1);
+}
+
+void HIDCommTest::writeSendsOneZeroPaddedReport() {
+    Rig rig;
+    rig.link.Connect();
+    QByteArray buffer = request(0xFB, 0x81);
+    buffer[5] = '\x77'; // beyond the count: must not travel
+    rig.link.Write(buffer, 2);
+    const auto writes = rig.board->writes();
+    QCOMPARE(writes.size(), std::size_t(1));
+    QCOMPARE(writes[0], expectedReport(0xFB, 0x81));
+    QCOMPARE(rig.board->outputs(), 0x81);
+}
+
+void HIDCommTest::badCountsAreRejectedAndNothingIsSent() {
+    Rig rig;
+    rig.link.Connect();
+    using K = LinkError::Kind;
+    const QByteArray buffer = request(0xFB, 0xFF);
+    QVERIFY(kindOf([&] { rig.link.Write(buffer, -1); }) == K::Rejected);
+    QVERIFY(kindOf([&] { rig.link.Write(buffer, 65); }) == K::Rejected);
+    QVERIFY(kindOf([&] { rig.link.Write(buffer, 10); }) == K::Rejected); // buffer holds 9
+    QVERIFY(kindOf([&] { rig.link.Read(-1); }) == K::Rejected);
+    QVERIFY(kindOf([&] { rig.link.Read(65); }) == K::Rejected);
+    QVERIFY(rig.board->writes().empty());
+    QVERIFY(rig.link.IsConnected()); // a caller's mistake is not a lost board
+    QCOMPARE(rig.disconnected.count(), 0);
+}
+
+void HIDCommTest::readReturnsTheAnswerToTheLastWrite() {
+    Rig rig;
+    rig.link.Connect();
+    rig.board->setInputs(0x05);
+    rig.link.Write(request(0xFC, 0), 2);
+    QCOMPARE(rig.link.Read(2), QByteArray("\x05\x00", 2));
+
+    rig.board->wireInputsToOutputs(true);
+    rig.link.Write(request(0xFB, 0xFE), 2);
+    rig.link.Write(request(0xFC, 0), 2);
+    QCOMPARE(rig.link.Read(1), QByteArray("\x06", 1));
+}
+
+void HIDCommTest::shortAnswerIsHandedOnAsItCame() {
+    Rig rig;
+    rig.link.Connect();
+    rig.board->setInputs(0x03);
+    rig.board->setAnswerLength(1);
+    rig.link.Write(request(0xFC, 0), 2);
+    QCOMPARE(rig.link.Read(2), QByteArray("\x03", 1));
+}
+
+void HIDCommTest::stalledBoardTimesOutAfterTheFullWait() {
+    Rig rig;
+    rig.link.Connect();
+    rig.board->setStall(true);
+    rig.link.Write(request(0xFC, 0), 2);
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(kindOf([&] { rig.link.Read(2); }) == LinkError::Kind::TimedOut);
+    const qint64 waited = clock.elapsed();
+    QVERIFY2(waited >= kReadTimeoutMs && waited < kReadTimeoutMs + 300,
+             qPrintable(QString::number(waited)));
+    QVERIFY(rig.link.IsConnected()); // a slow board is still there
+    QCOMPARE(rig.disconnected.count(), 0);
+}
+
+void HIDCommTest::reportsFromBeforeTheWriteAreNeverTheAnswer() {
+    Rig rig;
+    rig.link.Connect();
+    rig.board->pushInputReport({0x55, 0x55}); // unsolicited
+    QTRY_COMPARE(rig.board->pendingInputReports(), std::size_t(0));
+    rig.board->setInputs(0x01);
+    rig.link.Write(request(0xFC, 0), 2);
+    QCOMPARE(rig.link.Read(2), QByteArray("\x01\x00", 2));
+
+    // An answer that comes after its read gave up must not answer the next request.
+    rig.board->setAnswerDelayMs(kReadTimeoutMs + 150);
+    rig.link.Write(request(0xFC, 0), 2);
+    QVERIFY(kindOf([&] { rig.link.Read(2); }) == LinkError::Kind::TimedOut);
+    QTRY_COMPARE(rig.board->pendingInputReports(), std::size_t(0)); // the late one is in
+    rig.board->setAnswerDelayMs(0);
+    rig.board->setInputs(0x02);
+    rig.link.Write(request(0xFC, 0), 2);
+    QCOMPARE(rig.link.Read(2), QByteArray("\x02\x00", 2));
+}
+
+void HIDCommTest::unplugDuringReadFailsPromptlyAndDisconnectsOnce() {
+    Rig rig;
+    rig.link.Connect();
+    rig.board->setStall(true);
+    rig.link.Write(request(0xFC, 0), 2);
+    QElapsedTimer clock;
+    clock.start();
+    {
+        DelayedUnplug unplug(rig.board, 100);
+        QVERIFY(kindOf([&] { rig.link.Read(2); }) == LinkError::Kind::Lost);
+    }
+    QVERIFY2(clock.elapsed() < 300, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(!rig.link.IsConnected());
+    QCOMPARE(rig.disconnected.count(), 1);
+    QCOMPARE(rig.board->closeCount(), 1);
+
+    QTest::qWait(50); // the reader's own notice arrives now and must change nothing
+    QCOMPARE(rig.disconnected.count(), 1);
+    QCOMPARE(rig.board->closeCount(), 1);
+    QVERIFY(kindOf([&] { rig.link.DeviceText(); }) == LinkError::Kind::NotOpen);
+}
+
+void HIDCommTest::idleUnplugIsNoticedOnTheOwnersThread() {
+    Rig rig;
+    rig.link.Connect();
+    QThread* raisedOn = nullptr;
+    bool flagDuringSignal = true;
+    connect(&rig.link, &HIDComm::Disconnected, this, [&] {
+        raisedOn = QThread::currentThread();
+        flagDuringSignal = rig.link.IsConnected();
+    });
+    rig.board->unplug();
+    QVERIFY(rig.disconnected.wait(50));
+    QCOMPARE(raisedOn, QThread::currentThread());
+    QVERIFY(!flagDuringSignal);
+    QCOMPARE(rig.board->closeCount(), 1);
+    QTest::qWait(30);
+    QCOMPARE(rig.disconnected.count(), 1);
+
+    rig.board->plug();
+    rig.link.Connect();
+    QVERIFY(rig.link.IsConnected());
+    QCOMPARE(rig.connected.count(), 2);
+}
+
+void HIDCommTest::staleLossNoticeLeavesTheNextBoardAlone() {
+    Rig rig;
+    rig.link.Connect();
+    rig.board->setStall(true);
+    {
+        DelayedUnplug unplug(rig.board, 50);
+        QVERIFY(kindOf([&] { rig.link.Read(2); }) == LinkError::Kind::Lost);
+    }
+    // The reader's notice is still queued while the board comes back and is opened again.
+    rig.board->plug();
+    rig.link.Connect();
+    QCOMPARE(rig.connected.count(), 2);
+    QTest::qWait(50);
+    QVERIFY(rig.link.IsConnected());
+    QVERIFY(rig.board->isOpen());
+    QCOMPARE(rig.disconnected.count(), 1);
+}
+
+void HIDCommTest::failedWriteGivesTheBoardUpOnce() {
+    Rig rig;
+    rig.link.Connect();
+    rig.board->unplug();
+    // Before the loss notice has been handled the link still believes in the board.
+    QVERIFY(kindOf([&] { rig.link.Write(request(0xFB, 1), 2); }) == LinkError::Kind::Lost);
+    QVERIFY(!rig.link.IsConnected());
+    QCOMPARE(rig.disconnected.count(), 1);
+    QCOMPARE(rig.board->closeCount(), 1);
+    QTest::qWait(50);
+    QCOMPARE(rig.disconnected.count(), 1);
+    QCOMPARE(rig.board->closeCount(), 1);
+}
+
+void HIDCommTest::releaseIsQuietAndRepeatable() {
+    Rig rig;
+    rig.link.Release(); // nothing open yet
+    rig.link.Connect();
+    rig.link.Release();
+    QVERIFY(!rig.link.IsConnected());
+    QVERIFY(!rig.board->isOpen());
+    rig.link.Release();
+    QCOMPARE(rig.board->closeCount(), 1);
+    QCOMPARE(rig.disconnected.count(), 0); // the owner gave the board up; nothing was lost
+
+    rig.link.Connect();
+    QVERIFY(rig.link.IsConnected());
+    QCOMPARE(rig.connected.count(), 2);
+    rig.board->setInputs(0x07);
+    rig.link.Write(request(0xFC, 0), 2);
+    QCOMPARE(rig.link.Read(1), QByteArray("\x07", 1));
+}
+
+void HIDCommTest::releaseBeforeThePendingLossNoticeRaisesNothing() {
+    Rig rig;
+    rig.link.Connect();
+    rig.board->unplug();
+    QTest::qSleep(30); // the reader notices and posts, but nothing is delivered yet
+    rig.link.Release();
+    QTest::qWait(50);
+    QCOMPARE(rig.disconnected.count(), 0);
+    QCOMPARE(rig.board->closeCount(), 1);
+}
+
+void HIDCommTest::destructionClosesTheBoard() {
+    auto backend = std::make_shared<SimBackend>();
+    auto board = backend->addTarnovid();
+    {
+        HIDComm link(backend);
+        configure(link);
+        link.Connect();
+        QVERIFY(board->isOpen());
+        board->unplug(); // leaves a loss notice behind for an object about to go
+        QTest::qSleep(30);
+    }
+    QTest::qWait(30);
+    QCOMPARE(board->openCount(), 1);
+    QCOMPARE(board->closeCount(), 1);
+}
+
+QTEST_GUILESS_MAIN(HIDCommTest)
+#include "test_hidcomm.moc"
