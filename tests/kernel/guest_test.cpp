@@ -1,0 +1,350 @@
+// Runs inside the test kernel: drives the project's own HID link against the board emulator over
+// the kernel's loopback USB gadget, and prints one result line that the host reads.
+
+#include "hid_backend.h"
+#include "hidcomm.h"
+#include "link_error.h"
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStringList>
+#include <QTest>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using tarnovid::HIDComm;
+using tarnovid::LinkError;
+
+int checks = 0;
+int failures = 0;
+
+void check(bool ok, const std::string& what) {
+    ++checks;
+    if (!ok)
+        ++failures;
+    std::printf("%s: %s\n", ok ? "ok" : "FAIL", what.c_str());
+    std::fflush(stdout);
+}
+
+double msBetween(Clock::time_point from, Clock::time_point to) {
+    return std::chrono::duration<double, std::milli>(to - from).count();
+}
+
+void figure(const char* name, double ms) {
+    std::printf("FIGURE %s: %.2f ms\n", name, ms);
+    std::fflush(stdout);
+}
+
+// One run of the emulator. Its log lines are the board's side of every check.
+class Board {
+public:
+    Board(const QString& program, const QStringList& options) {
+        process_.setProcessChannelMode(QProcess::MergedChannels);
+        process_.start(program, options);
+        started_ = process_.waitForStarted(5000);
+    }
+    ~Board() { stop(); }
+
+    bool started() const { return started_; }
+
+    // Lines from `from` on that contain `text`; waits up to `timeoutMs` for the first.
+    std::optional<std::size_t> waitForLine(const std::string& text, std::size_t from,
+                                           int timeoutMs = 3000) {
+        std::optional<std::size_t> found;
+        (void)QTest::qWaitFor(
+            [&] {
+                collect();
+                for (std::size_t i = from; i < lines_.size(); ++i)
+                    if (lines_[i].find(text) != std::string::npos) {
+                        found = i;
+                        return true;
+                    }
+                return process_.state() == QProcess::NotRunning;
+            },
+            timeoutMs);
+        return found;
+    }
+
+    std::size_t lineCount() {
+        collect();
+        return lines_.size();
+    }
+    const std::string& line(std::size_t i) const { return lines_.at(i); }
+
+    // The board's own monotonic time stamp: "tarnovid-board [  12.345678] ...".
+    static Clock::time_point stamp(const std::string& line) {
+        const auto open = line.find('[');
+        const double seconds = open == std::string::npos ? 0 : std::stod(line.substr(open + 1));
+        return Clock::time_point(
+            std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds)));
+    }
+
+    // SIGTERM, as a user's Ctrl+C or a service manager would stop it.
+    int stop() {
+        if (process_.state() != QProcess::NotRunning) {
+            process_.terminate();
+            if (!process_.waitForFinished(5000)) {
+                process_.kill();
+                process_.waitForFinished(2000);
+                return -1;
+            }
+        }
+        collect();
+        return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
+    }
+
+    void dump() {
+        collect();
+        for (const auto& l : lines_)
+            std::printf("  | %s\n", l.c_str());
+    }
+
+private:
+    void collect() {
+        pending_ += process_.readAll().toStdString();
+        for (auto nl = pending_.find('\n'); nl != std::string::npos; nl = pending_.find('\n')) {
+            lines_.push_back(pending_.substr(0, nl));
+            pending_.erase(0, nl + 1);
+        }
+    }
+
+    QProcess process_;
+    bool started_ = false;
+    std::string pending_;
+    std::vector<std::string> lines_;
+};
+
+void configure(HIDComm& link) {
+    link.matchvid = 0x1234;
+    link.matchpid = 1;
+    link.matchversion = 1;
+    link.matchmethod = 63;
+    link.matchmanufacturer = QStringLiteral("Dravelko");
+    link.matchproduct = QStringLiteral("USB Tarnovid");
+}
+
+// The window asks once a second; asking every few ms measures the kernel and the link, not the
+// poll interval.
+std::optional<Clock::time_point> connectWithin(HIDComm& link, int timeoutMs) {
+    std::optional<Clock::time_point> at;
+    auto connection = QObject::connect(&link, &HIDComm::Connected, [&] { at = Clock::now(); });
+    (void)QTest::qWaitFor(
+        [&] {
+            link.Connect();
+            return at.has_value();
+        },
+        timeoutMs);
+    QObject::disconnect(connection);
+    return at;
+}
+
+QByteArray request(std::uint8_t command, std::uint8_t value) {
+    QByteArray buffer(9, '\0');
+    buffer[0] = static_cast<char>(command);
+    buffer[1] = static_cast<char>(value);
+    return buffer;
+}
+
+// One click on "Ocitaj" as the window does it; nullopt when the link throws.
+std::optional<int> readInputs(HIDComm& link, std::string* error = nullptr) {
+    try {
+        link.Write(request(0xFC, 0x00), 2);
+        const QByteArray reply = link.Read(2);
+        if (reply.isEmpty())
+            return std::nullopt;
+        return static_cast<std::uint8_t>(reply[0]);
+    } catch (const LinkError& e) {
+        if (error)
+            *error = e.what();
+        return std::nullopt;
+    }
+}
+
+std::string hex(int value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02x", value);
+    return text;
+}
+
+bool gadgetTreeExists() {
+    std::error_code ec;
+    return std::filesystem::exists("/sys/kernel/config/usb_gadget/tarnovid", ec);
+}
+
+// A board wired to its outputs: matching, device text, the bytes of both commands on the board's
+// side, the answer, round-trip time, and a clean stop.
+void wiredBoard(const QString& program) {
+    Board board(program, {});
+    check(board.started() && board.waitForLine("plugged into", 0).has_value(),
+          "the emulator starts and plugs in");
+    HIDComm link(tarnovid::makeHidapiBackend());
+    configure(link);
+    QSignalSpy connected(&link, &HIDComm::Connected);
+    QSignalSpy disconnected(&link, &HIDComm::Disconnected);
+    const bool isOpen = connectWithin(link, 5000).has_value();
+    check(isOpen && link.IsConnected() && connected.count() == 1,
+          "the link finds the board with its real match settings (method 63)");
+    if (!isOpen) {
+        board.dump();
+        return;
+    }
+    const QString text = link.DeviceText();
+    check(text.contains("Dravelko") && text.contains("USB Tarnovid"),
+          "device text names the board's USB strings: \"" + text.toStdString() + "\"");
+
+    std::size_t mark = board.lineCount();
+    try {
+        link.Write(request(0xFB, 0x81), 2);
+    } catch (const LinkError& e) {
+        check(false, std::string("write FB 81: ") + e.what());
+    }
+    auto written = board.waitForLine("out ", mark);
+    // Give a wrongly split report time to show up as a second line.
+    QTest::qWait(100);
+    const std::size_t reports = board.lineCount() - mark;
+    check(written &&
+              board.line(*written).find("out 64 bytes: fb 81 (+62 zeros) -> outputs 0x81") !=
+                  std::string::npos &&
+              reports == 1,
+          "write FB 81 reaches the board as one 64-byte report FB 81 + 62 zeros");
+    if (!written || reports != 1)
+        board.dump();
+
+    std::string error;
+    auto inputs = readInputs(link, &error);
+    check(inputs == 0x01, "read returns the board's inputs (D0 wired to T2): got " +
+                              (inputs ? hex(*inputs) : error));
+    link.Write(request(0xFB, 0x06), 2);
+    inputs = readInputs(link, &error);
+    check(inputs == 0x06, "read follows the outputs (D1, D2 wired to T3, T4): got " +
+                              (inputs ? hex(*inputs) : error));
+
+    std::vector<double> trips;
+    int wrong = 0;
+    for (int i = 0; i < 100; ++i) {
+        const auto start = Clock::now();
+        auto value = readInputs(link);
+        trips.push_back(msBetween(start, Clock::now()));
+        if (value != 0x06)
+            ++wrong;
+    }
+    std::sort(trips.begin(), trips.end());
+    figure("ocitaj_round_trip_median", (trips[49] + trips[50]) / 2);
+    figure("ocitaj_round_trip_max", trips.back());
+    check(wrong == 0, "100 reads in a row all answer 0x06 (" + std::to_string(wrong) + " wrong)");
+
+    const int exitCode = board.stop();
+    check(exitCode == 0 && board.waitForLine("gadget removed", mark, 0).has_value() &&
+              !gadgetTreeExists(),
+          "SIGTERM stops the emulator cleanly and removes its configfs tree");
+    check(disconnected.count() == 1 || disconnected.wait(1000),
+          "the emulator's stop is seen by the link as an unplug");
+}
+
+// A board that hangs on a read request: the link must give up with a time-out.
+void silentBoard(const QString& program) {
+    Board board(program, {"--never-answer"});
+    board.waitForLine("plugged into", 0);
+    HIDComm link(tarnovid::makeHidapiBackend());
+    configure(link);
+    if (!connectWithin(link, 5000)) {
+        check(false, "the silent board connects");
+        board.dump();
+        return;
+    }
+    const auto start = Clock::now();
+    std::optional<LinkError::Kind> kind;
+    try {
+        link.Write(request(0xFC, 0x00), 2);
+        link.Read(2);
+    } catch (const LinkError& e) {
+        kind = e.kind();
+    }
+    const double waited = msBetween(start, Clock::now());
+    figure("read_time_out", waited);
+    check(kind == LinkError::Kind::TimedOut && waited >= tarnovid::kReadTimeoutMs * 0.9 &&
+              waited < tarnovid::kReadTimeoutMs + 1500,
+          "a board that never answers makes Read throw a time-out LinkError");
+    check(board.waitForLine("read request left unanswered", 0).has_value(),
+          "the silent board did receive the read request");
+}
+
+// A board with fixed inputs that answers late, is pulled out and plugged in again by itself.
+void unpluggingBoard(const QString& program) {
+    Board board(program, {"--inputs", "0x05", "--answer-delay", "100", "--unplug-after", "3000",
+                          "--replug-after", "300"});
+    board.waitForLine("plugged into", 0);
+    HIDComm link(tarnovid::makeHidapiBackend());
+    configure(link);
+    if (!connectWithin(link, 2500)) {
+        check(false, "the unplugging board connects before its unplug");
+        board.dump();
+        return;
+    }
+    std::string error;
+    auto inputs = readInputs(link, &error);
+    check(inputs == 0x05, "a fixed input byte answered 100 ms late arrives: got " +
+                              (inputs ? hex(*inputs) : error));
+
+    std::optional<Clock::time_point> lostAt;
+    QObject::connect(&link, &HIDComm::Disconnected, [&] { lostAt = Clock::now(); });
+    (void)QTest::qWaitFor([&] { return lostAt.has_value(); }, 5000);
+    auto unplugged = board.waitForLine("unplugged", 0, 1000);
+    if (lostAt && unplugged) {
+        const double ms = msBetween(Board::stamp(board.line(*unplugged)), *lostAt);
+        figure("unplug_to_disconnected", ms);
+        check(ms >= 0 && ms <= 50, "unplug raises Disconnected within 50 ms");
+    } else {
+        check(false, "unplug raises Disconnected");
+        board.dump();
+    }
+    check(!link.IsConnected(), "the link reports no board after the unplug");
+    bool refused = false;
+    try {
+        link.Write(request(0xFB, 0x01), 2);
+    } catch (const LinkError&) {
+        refused = true;
+    }
+    check(refused, "a write after the unplug throws LinkError");
+
+    const std::size_t mark = unplugged.value_or(0);
+    auto plugged = board.waitForLine("plugged into", mark, 3000);
+    auto connectedAt = connectWithin(link, 5000);
+    check(plugged && connectedAt, "the replugged board connects again on Connect");
+    if (plugged && connectedAt) {
+        figure("plug_to_connected", msBetween(Board::stamp(board.line(*plugged)), *connectedAt));
+        inputs = readInputs(link, &error);
+        check(inputs == 0x05,
+              "the replugged board answers: got " + (inputs ? hex(*inputs) : error));
+    } else {
+        board.dump();
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const QString program = argc > 1 ? QString::fromLocal8Bit(argv[1]) : "tarnovid-board";
+    try {
+        wiredBoard(program);
+        silentBoard(program);
+        unpluggingBoard(program);
+    } catch (const std::exception& e) {
+        check(false, std::string("unexpected exception: ") + e.what());
+    }
+    std::printf("TARNOVID-GUEST-RESULT: %s (%d checks, %d failed)\n", failures ? "FAIL" : "PASS",
+                checks, failures);
+    return failures ? 1 : 0;
+}
