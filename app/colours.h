@@ -3,7 +3,6 @@
 // checks compare these values exactly.
 
 #include <QColor>
-
 #include <cstdint>
 
 namespace tarnovid {
@@ -14,7 +13,9 @@ constexpr Rgb rgb(int r, int g, int b) {
     return (static_cast<Rgb>(r & 0xFF) << 16) | (static_cast<Rgb>(g & 0xFF) << 8) |
            static_cast<Rgb>(b & 0xFF);
 }
-inline QColor toQColor(Rgb c) { return QColor(int(c >> 16) & 0xFF, int(c >> 8) & 0xFF, int(c) & 0xFF); }
+inline QColor toQColor(Rgb c) {
+    return QColor(int(c >> 16) & 0xFF, int(c >> 8) & 0xFF, int(c) & 0xFF);
+}
 inline Rgb fromQColor(const QColor& c) { return rgb(c.red(), c.green(), c.blue()); }
 
 namespace colour {

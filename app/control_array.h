@@ -9,10 +9,10 @@
 
 namespace tarnovid {
 
-template <class Control>
-class ControlArray {
+template <class Control> class ControlArray {
 public:
-    explicit ControlArray(std::string name) : name_(std::move(name)) {}
+    explicit ControlArray(std::string name)
+        : name_(std::move(name)) {}
 
     Control* operator()(int index) const {
         auto it = items_.find(index);

@@ -21,7 +21,8 @@ QStyle* faceColourStyle() {
 
 } // namespace
 
-Label::Label(const QString& text, Rgb textColour, Rgb back, QWidget* parent) : QLabel(text, parent) {
+Label::Label(const QString& text, Rgb textColour, Rgb back, QWidget* parent)
+    : QLabel(text, parent) {
     QPalette pal = palette();
     pal.setColor(QPalette::Window, toQColor(back));
     pal.setColor(QPalette::WindowText, toQColor(textColour));
@@ -41,7 +42,10 @@ void Label::mousePressEvent(QMouseEvent* event) {
 }
 
 Shape::Shape(Form form, Rgb back, Rgb outline, QWidget* parent)
-    : QWidget(parent), form_(form), back_(back), outline_(outline) {
+    : QWidget(parent)
+    , form_(form)
+    , back_(back)
+    , outline_(outline) {
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setFocusPolicy(Qt::NoFocus);
 }
@@ -75,7 +79,8 @@ void Shape::paintEvent(QPaintEvent*) {
 }
 
 Line::Line(QPoint from, QPoint to, Rgb colour, int widthPixels, QWidget* parent)
-    : QWidget(parent), colour_(colour) {
+    : QWidget(parent)
+    , colour_(colour) {
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setFocusPolicy(Qt::NoFocus);
     // The line is centred on its end points: a 2-pixel line covers the pixel row above and the
@@ -91,7 +96,8 @@ void Line::paintEvent(QPaintEvent*) {
     p.fillRect(rect(), toQColor(colour_));
 }
 
-Button::Button(const QString& caption, Rgb face, QWidget* parent) : QPushButton(caption, parent) {
+Button::Button(const QString& caption, Rgb face, QWidget* parent)
+    : QPushButton(caption, parent) {
     if (QStyle* style = faceColourStyle())
         setStyle(style);
     QPalette pal = palette();
@@ -101,7 +107,8 @@ Button::Button(const QString& caption, Rgb face, QWidget* parent) : QPushButton(
     setAutoDefault(false);
 }
 
-StatusBox::StatusBox(Rgb textColour, Rgb back, QWidget* parent) : QLineEdit(parent) {
+StatusBox::StatusBox(Rgb textColour, Rgb back, QWidget* parent)
+    : QLineEdit(parent) {
     QPalette pal = palette();
     pal.setColor(QPalette::Base, toQColor(back));
     pal.setColor(QPalette::Text, toQColor(textColour));

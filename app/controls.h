@@ -44,7 +44,7 @@ private:
     Rgb outline_;
 };
 
-// A straight frame line of a given pixel width between two points.
+// A horizontal or vertical frame line of a given pixel width between two points.
 class Line : public QWidget {
     Q_OBJECT
 public:

@@ -20,8 +20,7 @@ bool allCaptionsFit(const QString& family) {
         const QString text = QString::fromUtf8(spec.text.data(), qsizetype(spec.text.size()));
         // Buttons centre their caption inside a bevel; leave room for it.
         const int inset = spec.kind == ControlKind::Button ? 8 : 0;
-        if (!captionFits(font, text, twipsToPixels(spec.width) - inset,
-                         twipsToPixels(spec.height)))
+        if (!captionFits(font, text, twipsToPixels(spec.width) - inset, twipsToPixels(spec.height)))
             return false;
     }
     return true;
@@ -30,9 +29,9 @@ bool allCaptionsFit(const QString& family) {
 } // namespace
 
 QStringList fontCandidates() {
-    return {QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
+    return {QStringLiteral("MS Sans Serif"),   QStringLiteral("Microsoft Sans Serif"),
             QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
-            QStringLiteral("Helvetica"), QStringLiteral("DejaVu Sans")};
+            QStringLiteral("Helvetica"),       QStringLiteral("DejaVu Sans")};
 }
 
 QString windowFontFamily() {
@@ -67,7 +66,8 @@ QFont windowFont(FontRole role) { return windowFont(role, windowFontFamily()); }
 bool captionFits(const QFont& font, const QString& text, int widthPixels, int heightPixels) {
     const QFontMetrics metrics(font);
     // The bounding box catches italic overhang that the advance alone would miss.
-    const int width = std::max(metrics.horizontalAdvance(text), metrics.boundingRect(text).right() + 1);
+    const int width =
+        std::max(metrics.horizontalAdvance(text), metrics.boundingRect(text).right() + 1);
     return width <= widthPixels && metrics.height() <= heightPixels;
 }
 

@@ -9,8 +9,7 @@ namespace tarnovid {
 
 void reportHandlerFailure(const char* handler, const char* what) noexcept;
 
-template <class Handler>
-void runHandler(const char* name, Handler&& handler) noexcept {
+template <class Handler> void runHandler(const char* name, Handler&& handler) noexcept {
     try {
         handler();
     } catch (const std::exception& e) {

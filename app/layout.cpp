@@ -16,6 +16,8 @@ constexpr LinkSpec kLink{0x1234, 1, 1, 63, "Dravelko", "USB Tarnovid"};
 
 // Creation order is stacking order: later entries lie above earlier ones, so the section captions
 // cover the frame lines (drawn first, see kLines) and buttons and the status box lie on top.
+// One control per line reads as the table it is.
+// clang-format off
 constexpr std::array kControls{
     // LEDs: Shape1(i) is output bit i; D7 leftmost. The two leftmost boxes are wider.
     ControlSpec{K::Circle, "Shape1", 7, 360, 1200, 615, 375, "", kSystemText, c::White, F::Standard, -1},
@@ -61,6 +63,7 @@ constexpr std::array kLines{
     LineSpec{"Line4", 2, 360, 2160, 360, 3240, c::Green, 2},  // input frame, left
     LineSpec{"Line4", 1, 5280, 2160, 5280, 3240, c::Green, 2}, // input frame, right
 };
+// clang-format on
 
 } // namespace
 

@@ -12,7 +12,6 @@
 #include <QMouseEvent>
 #include <QScreen>
 #include <QStyle>
-
 #include <algorithm>
 #include <vector>
 
@@ -30,21 +29,27 @@ QString text(std::string_view s) { return QString::fromUtf8(s.data(), qsizetype(
 // Mouse button and modifier codes as the handler's arguments carry them.
 qint16 buttonCode(Qt::MouseButton button) {
     switch (button) {
-    case Qt::LeftButton: return 1;
-    case Qt::RightButton: return 2;
-    case Qt::MiddleButton: return 4;
-    default: return 0;
+    case Qt::LeftButton:
+        return 1;
+    case Qt::RightButton:
+        return 2;
+    case Qt::MiddleButton:
+        return 4;
+    default:
+        return 0;
     }
 }
 
 qint16 shiftCode(Qt::KeyboardModifiers modifiers) {
-    return qint16((modifiers & Qt::ShiftModifier ? 1 : 0) | (modifiers & Qt::ControlModifier ? 2 : 0) |
+    return qint16((modifiers & Qt::ShiftModifier ? 1 : 0) |
+                  (modifiers & Qt::ControlModifier ? 2 : 0) |
                   (modifiers & Qt::AltModifier ? 4 : 0));
 }
 
 } // namespace
 
-Usbport01::Usbport01(std::shared_ptr<HidBackend> backend, QWidget* parent) : QWidget(parent) {
+Usbport01::Usbport01(std::shared_ptr<HidBackend> backend, QWidget* parent)
+    : QWidget(parent) {
     const WindowSpec& win = windowSpec();
     setObjectName(text(win.name));
     setWindowTitle(text(win.title));

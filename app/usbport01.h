@@ -9,7 +9,6 @@
 
 #include <QTimer>
 #include <QWidget>
-
 #include <memory>
 #include <optional>
 
@@ -36,7 +35,7 @@ public:
     ControlArray<Line> Line2{"Line2"};
     ControlArray<Line> Line3{"Line3"};
     ControlArray<Line> Line4{"Line4"};
-    Label* Label3 = nullptr; // credit line
+    Label* Label3 = nullptr;    // credit line
     Button* Command1 = nullptr; // "Upisi"
     Button* Command2 = nullptr; // "Ocitaj"
     StatusBox* Text1 = nullptr;

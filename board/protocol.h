@@ -3,7 +3,6 @@
 // buffer; only its first two bytes are sent.
 
 #include <QByteArray>
-
 #include <optional>
 
 namespace tarnovid {

@@ -6,8 +6,7 @@
 
 namespace tarnovid {
 
-template <class Step>
-void resumeNext(Step&& step) noexcept {
+template <class Step> void resumeNext(Step&& step) noexcept {
     try {
         std::forward<Step>(step)();
     } catch (...) {

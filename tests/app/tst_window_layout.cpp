@@ -20,7 +20,9 @@ using tarnovid::test::ShownWindow;
 class WindowLayoutTest : public QObject {
     Q_OBJECT
 
-    static Rgb pixel(const QImage& image, int x, int y) { return fromQColor(image.pixelColor(x, y)); }
+    static Rgb pixel(const QImage& image, int x, int y) {
+        return fromQColor(image.pixelColor(x, y));
+    }
 
 private slots:
     void windowIsTheFixedFrontPanel() {
@@ -107,7 +109,8 @@ private slots:
             const QFontInfo used(child->font());
             QCOMPARE(used.family(), family); // the font drawn is the font measured
             QVERIFY(used.bold());
-            const int room = qobject_cast<const QPushButton*>(child) ? child->width() - 8 : child->width();
+            const int room =
+                qobject_cast<const QPushButton*>(child) ? child->width() - 8 : child->width();
             QVERIFY2(captionFits(child->font(), text, room, child->height()),
                      qPrintable(QStringLiteral("'%1' is clipped in %2").arg(text, family)));
         }
@@ -139,23 +142,23 @@ private slots:
             QCOMPARE(pixel(before, c.x(), c.y()), colour::White);
         }
         // Frame lines: green along each top edge, but cut where the section caption lies.
-        QCOMPARE(pixel(before, 200, 48), colour::Green);   // output top edge, right of caption
-        QCOMPARE(pixel(before, 40, 48), colour::Green);    // output top edge, left of caption
+        QCOMPARE(pixel(before, 200, 48), colour::Green); // output top edge, right of caption
+        QCOMPARE(pixel(before, 40, 48), colour::Green);  // output top edge, left of caption
         // Inside the caption box, past the caption's text: no line.
         QCOMPARE(pixel(before, 136, 47), colour::LightCyan);
         QCOMPARE(pixel(before, 136, 48), colour::LightCyan);
-        QCOMPARE(pixel(before, 200, 144), colour::Green);  // input top edge
+        QCOMPARE(pixel(before, 200, 144), colour::Green); // input top edge
         QCOMPARE(pixel(before, 136, 144), colour::LightCyan);
-        QCOMPARE(pixel(before, 24, 100), colour::Green);   // output left edge
-        QCOMPARE(pixel(before, 352, 200), colour::Green);  // input right edge
-        QCOMPARE(pixel(before, 200, 120), colour::Green);  // output bottom edge
-        QCOMPARE(pixel(before, 5, 5), colour::LightCyan);  // window background
+        QCOMPARE(pixel(before, 24, 100), colour::Green);  // output left edge
+        QCOMPARE(pixel(before, 352, 200), colour::Green); // input right edge
+        QCOMPARE(pixel(before, 200, 120), colour::Green); // output bottom edge
+        QCOMPARE(pixel(before, 5, 5), colour::LightCyan); // window background
 
         // A red LED: interior red at once, outline unchanged.
         Shape* led = u.Shape1(3);
         const QPoint c = led->geometry().center();
-        const QPoint ring = led->geometry().topLeft() +
-                            QPoint(qRound(led->figureRect().center().x()), 1);
+        const QPoint ring =
+            led->geometry().topLeft() + QPoint(qRound(led->figureRect().center().x()), 1);
         const Rgb outlineBefore = pixel(before, ring.x(), ring.y());
         QVERIFY2(qGray(toQColor(outlineBefore).rgb()) < 96, "outline should be dark");
         led->SetBackColor(colour::Red);

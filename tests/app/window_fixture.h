@@ -9,7 +9,6 @@
 
 #include <QTest>
 #include <QWindow>
-
 #include <memory>
 
 namespace tarnovid::test {
@@ -19,7 +18,10 @@ struct ShownWindow {
     std::unique_ptr<Usbport01> window;
 
     ShownWindow() { show(); }
-    explicit ShownWindow(std::shared_ptr<SimBackend> b) : backend(std::move(b)) { show(); }
+    explicit ShownWindow(std::shared_ptr<SimBackend> b)
+        : backend(std::move(b)) {
+        show();
+    }
 
     void show() {
         window = std::make_unique<Usbport01>(backend);
@@ -35,8 +37,7 @@ struct ShownWindow {
     }
 
     void clickButton(QWidget* button) {
-        QTest::mouseClick(window->windowHandle(), Qt::LeftButton, {},
-                          button->geometry().center());
+        QTest::mouseClick(window->windowHandle(), Qt::LeftButton, {}, button->geometry().center());
     }
 };
 
