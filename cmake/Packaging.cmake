@@ -1,0 +1,36 @@
+# How `cpack` turns the install tree into a Debian package.
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME tarnovid)
+set(CPACK_PACKAGE_VENDOR "Dravelko")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+# Build types with debug info would otherwise ship a binary several times larger.
+set(CPACK_STRIP_FILES ON)
+
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Tarnovid developers <tarnovid@example.invalid>")
+set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${PROJECT_HOMEPAGE_URL}")
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${PROJECT_DESCRIPTION}
+ Tarnovid switches the eight outputs of the USB Tarnovid experimental HID
+ board and reads its three inputs. A udev rule gives the user logged in at
+ the computer access to the board, so the tool runs without root.")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+
+# dpkg-shlibdeps derives the library packages from the linked ELF files
+# (Qt, hidapi, libstdc++). It cannot see what Qt loads at run time:
+#  - the xcb platform plugin, without which the window cannot open on X11;
+#  - the SVG icon engine that draws the window icon (libqt6svg6 carries it
+#    on Debian 12, qt6-svg-plugins on later releases);
+#  - the font the window's captions are measured against.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+  "qt6-qpa-plugins, qt6-svg-plugins | libqt6svg6, fonts-liberation")
+
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+  ${PROJECT_SOURCE_DIR}/packaging/postinst
+  ${PROJECT_SOURCE_DIR}/packaging/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
+include(CPack)

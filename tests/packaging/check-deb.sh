@@ -1,0 +1,107 @@
+#!/usr/bin/env bash
+# Builds the .deb from this build tree and checks what a user would install:
+# the file list, the control fields, the computed dependencies and how the
+# maintainer scripts behave with and without a running udev.
+# Usage: check-deb.sh <cpack> <build dir> <expected version>
+set -euo pipefail
+cpack=$1 build=$2 version=$3
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+for tool in dpkg-deb dpkg-shlibdeps file; do
+    command -v "$tool" >/dev/null || fail "$tool is missing: run scripts/setup packaging"
+done
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# -B keeps cpack's staging tree out of the build directory.
+if ! "$cpack" --config "$build/CPackConfig.cmake" -G DEB -B "$work/out" >"$work/cpack.log" 2>&1; then
+    cat "$work/cpack.log" >&2
+    fail "cpack could not build the package"
+fi
+shopt -s nullglob
+debs=("$work"/out/*.deb)
+arch=$(dpkg --print-architecture)
+[ ${#debs[@]} -eq 1 ] || fail "expected exactly one .deb, cpack made: ${debs[*]:-none}"
+deb=${debs[0]}
+[ "$(basename "$deb")" = "tarnovid_${version}_${arch}.deb" ] \
+    || fail "file name $(basename "$deb") is not tarnovid_${version}_${arch}.deb"
+
+echo "== control fields"
+field() { dpkg-deb -f "$deb" "$1"; }
+[ "$(field Package)" = tarnovid ] || fail "Package is '$(field Package)'"
+[ "$(field Version)" = "$version" ] || fail "Version is '$(field Version)', project says $version"
+[ "$(field Architecture)" = "$arch" ] || fail "Architecture is '$(field Architecture)'"
+[ -n "$(field Maintainer)" ] || fail "no Maintainer"
+depends=$(field Depends)
+echo "Depends: $depends"
+# The libraries come from dpkg-shlibdeps: their absence means the binary is not
+# linked against the system packages or shlibdeps did not run. The platform
+# plugin is loaded at run time, so only the explicit list can bring it.
+for pkg in libhidapi-hidraw0 libqt6widgets6 libqt6gui6 libqt6core6 qt6-qpa-plugins; do
+    grep -Eq "(^|, )$pkg( \(|,|$)" <<<"$depends" || fail "Depends lacks $pkg"
+done
+
+echo "== files"
+dpkg-deb -c "$deb" | awk '{print $1, $2, $6}' >"$work/list"
+cat "$work/list"
+expect() { # <mode> <path>
+    grep -qxF -e "$1 root/root ./$2" "$work/list" || fail "missing or wrong mode/owner: $1 root/root ./$2"
+}
+expect -rwxr-xr-x usr/bin/tarnovid
+expect -rw-r--r-- usr/lib/udev/rules.d/70-tarnovid.rules
+expect -rw-r--r-- usr/share/applications/tarnovid.desktop
+expect -rw-r--r-- usr/share/icons/hicolor/scalable/apps/tarnovid.svg
+expect -rw-r--r-- usr/share/metainfo/io.github.dravelko.Tarnovid.metainfo.xml
+expect -rw-r--r-- usr/share/doc/tarnovid/copyright
+# Anything outside these places is a leak from the build: headers, static
+# libraries, test programs, or an absolute install path from the build machine.
+allowed='^\./usr/(bin/[^/]+|lib/udev/rules\.d/[^/]+\.rules|share/(applications/[^/]+\.desktop|icons/hicolor/.+|metainfo/[^/]+\.metainfo\.xml|doc/tarnovid/.+|man/.+))$'
+while read -r mode owner path; do
+    [ "$owner" = root/root ] || fail "$path is owned by $owner"
+    case $mode in
+        d*) continue ;;
+    esac
+    [[ $path =~ $allowed ]] || fail "unexpected file in the package: $path"
+done <"$work/list"
+
+echo "== maintainer scripts"
+dpkg-deb -e "$deb" "$work/control"
+for script in postinst postrm; do
+    [ -x "$work/control/$script" ] || fail "$script is missing or not executable"
+done
+
+# A stand-in udevadm records its calls; PING_RC says whether a udev daemon answers.
+mkdir "$work/stub" "$work/nobin"
+cat >"$work/stub/udevadm" <<'STUB'
+#!/bin/sh
+echo "$*" >>"$UDEVADM_LOG"
+case "$*" in
+    *--ping*) exit "$PING_RC" ;;
+    *) exit "$RUN_RC" ;;
+esac
+STUB
+chmod +x "$work/stub/udevadm"
+run_script() { # <script> <arg> <PATH> <ping rc> <other rc>
+    : >"$work/calls"
+    env -i PATH="$3" UDEVADM_LOG="$work/calls" PING_RC="$4" RUN_RC="$5" \
+        /bin/sh "$work/control/$1" "$2" || fail "$1 $2 failed (ping $4, udevadm $5)"
+}
+reloads() { grep -c -e '--reload-rules' "$work/calls" || true; }
+for case in "postinst configure" "postrm remove"; do
+    set -- $case
+    run_script "$1" "$2" "$work/nobin" 0 0
+    [ ! -s "$work/calls" ] || fail "$1 $2 without udevadm still called something"
+    run_script "$1" "$2" "$work/stub" 1 0
+    [ "$(reloads)" = 0 ] || fail "$1 $2 reloaded rules although no udev daemon answered"
+    run_script "$1" "$2" "$work/stub" 0 1
+    run_script "$1" "$2" "$work/stub" 0 0
+    grep -qx 'control --reload-rules' "$work/calls" || fail "$1 $2 did not reload the rules"
+    grep -qx 'trigger --subsystem-match=hidraw --action=change' "$work/calls" \
+        || fail "$1 $2 did not replay hidraw events"
+done
+# Upgrades and purges need no reload: the rule file is unchanged or already gone.
+run_script postrm purge "$work/stub" 0 0
+[ "$(reloads)" = 0 ] || fail "postrm purge reloaded the rules"
+
+echo "OK: $(basename "$deb")"
