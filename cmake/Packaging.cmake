@@ -12,10 +12,10 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Tarnovid developers <tarnovid@example.inval
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${PROJECT_HOMEPAGE_URL}")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${PROJECT_DESCRIPTION}
- Tarnovid switches the eight outputs of the USB Tarnovid experimental HID
- board and reads its three inputs. A udev rule gives the user logged in at
- the computer access to the board, so the tool runs without root.")
+# The summary becomes the synopsis line; CPack indents this text below it.
+set(CPACK_PACKAGE_DESCRIPTION "Tarnovid switches the eight outputs of the USB Tarnovid experimental HID
+board and reads its three inputs. A udev rule gives the user logged in at
+the computer access to the board, so the tool runs without root.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 
 # dpkg-shlibdeps derives the library packages from the linked ELF files
