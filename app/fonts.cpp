@@ -13,14 +13,14 @@ constexpr int kStandardPixels = 11; // 8.25 pt at 96 dpi
 constexpr int kHeadingPixels = 18;  // 13.5 pt at 96 dpi
 
 bool allCaptionsFit(const QString& family) {
-    for (const auto& spec : controlSpecs()) {
-        if (spec.text.empty())
+    for (const auto& def : controlSpecs()) {
+        if (def.text.empty())
             continue;
-        const QFont font = windowFont(spec.font, family);
-        const QString text = QString::fromUtf8(spec.text.data(), qsizetype(spec.text.size()));
+        const QFont font = windowFont(def.font, family);
+        const QString text = QString::fromUtf8(def.text.data(), qsizetype(def.text.size()));
         // Buttons centre their caption inside a bevel; leave room for it.
-        const int inset = spec.kind == ControlKind::Button ? 8 : 0;
-        if (!captionFits(font, text, twipsToPixels(spec.width) - inset, twipsToPixels(spec.height)))
+        const int inset = def.kind == ControlKind::Button ? 8 : 0;
+        if (!captionFits(font, text, twipsToPixels(def.width) - inset, twipsToPixels(def.height)))
             return false;
     }
     return true;

@@ -73,9 +73,9 @@ std::span<const LineSpec> lineSpecs() { return kLines; }
 const LinkSpec& linkSpec() { return kLink; }
 
 const ControlSpec* findControl(std::string_view name, int index) {
-    for (const auto& spec : kControls)
-        if (spec.name == name && spec.index == index)
-            return &spec;
+    for (const auto& def : kControls)
+        if (def.name == name && def.index == index)
+            return &def;
     return nullptr;
 }
 

@@ -19,9 +19,9 @@ namespace tarnovid {
 
 namespace {
 
-QRect pixelBox(const ControlSpec& spec) {
-    return QRect(twipsToPixels(spec.left), twipsToPixels(spec.top), twipsToPixels(spec.width),
-                 twipsToPixels(spec.height));
+QRect pixelBox(const ControlSpec& def) {
+    return QRect(twipsToPixels(def.left), twipsToPixels(def.top), twipsToPixels(def.width),
+                 twipsToPixels(def.height));
 }
 
 QString text(std::string_view s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
@@ -81,62 +81,62 @@ void Usbport01::createControls() {
     auto resolve = [&](Rgb c) { return c == kSystemText ? fromQColor(systemText) : c; };
 
     // Lines first: everything else is stacked above them.
-    for (const LineSpec& spec : lineSpecs()) {
-        auto* line = new Line(QPoint(twipsToPixels(spec.x1), twipsToPixels(spec.y1)),
-                              QPoint(twipsToPixels(spec.x2), twipsToPixels(spec.y2)), spec.colour,
-                              spec.widthPixels, this);
-        line->setObjectName(text(spec.name) + QString("(%1)").arg(spec.index));
-        ControlArray<Line>* array = spec.name == "Line1"   ? &Line1
-                                    : spec.name == "Line2" ? &Line2
-                                    : spec.name == "Line3" ? &Line3
+    for (const LineSpec& def : lineSpecs()) {
+        auto* line = new Line(QPoint(twipsToPixels(def.x1), twipsToPixels(def.y1)),
+                              QPoint(twipsToPixels(def.x2), twipsToPixels(def.y2)), def.colour,
+                              def.widthPixels, this);
+        line->setObjectName(text(def.name) + QString("(%1)").arg(def.index));
+        ControlArray<Line>* array = def.name == "Line1"   ? &Line1
+                                    : def.name == "Line2" ? &Line2
+                                    : def.name == "Line3" ? &Line3
                                                            : &Line4;
-        array->add(spec.index, line);
+        array->add(def.index, line);
     }
 
     std::vector<std::pair<int, QWidget*>> focusable;
-    for (const ControlSpec& spec : controlSpecs()) {
+    for (const ControlSpec& def : controlSpecs()) {
         QWidget* widget = nullptr;
-        switch (spec.kind) {
+        switch (def.kind) {
         case ControlKind::Circle:
         case ControlKind::RoundedRect: {
-            auto* shape = new Shape(spec.kind == ControlKind::Circle ? Shape::Form::Circle
+            auto* shape = new Shape(def.kind == ControlKind::Circle ? Shape::Form::Circle
                                                                      : Shape::Form::RoundedRect,
-                                    spec.back, resolve(spec.fore), this);
-            (spec.name == "Shape1" ? Shape1 : Shape2).add(spec.index, shape);
+                                    def.back, resolve(def.fore), this);
+            (def.name == "Shape1" ? Shape1 : Shape2).add(def.index, shape);
             widget = shape;
             break;
         }
         case ControlKind::Label: {
-            auto* label = new Label(text(spec.text), resolve(spec.fore), spec.back, this);
-            if (spec.name == "Label1")
-                Label1.add(spec.index, label);
-            else if (spec.name == "Label2")
-                Label2.add(spec.index, label);
-            else if (spec.name == "Label4")
-                Label4.add(spec.index, label);
+            auto* label = new Label(text(def.text), resolve(def.fore), def.back, this);
+            if (def.name == "Label1")
+                Label1.add(def.index, label);
+            else if (def.name == "Label2")
+                Label2.add(def.index, label);
+            else if (def.name == "Label4")
+                Label4.add(def.index, label);
             else
                 Label3 = label;
             widget = label;
             break;
         }
         case ControlKind::Button: {
-            auto* button = new Button(text(spec.text), spec.back, this);
-            (spec.name == "Command1" ? Command1 : Command2) = button;
-            focusable.emplace_back(spec.tabIndex, button);
+            auto* button = new Button(text(def.text), def.back, this);
+            (def.name == "Command1" ? Command1 : Command2) = button;
+            focusable.emplace_back(def.tabIndex, button);
             widget = button;
             break;
         }
         case ControlKind::TextBox:
-            Text1 = new StatusBox(spec.fore, spec.back, this);
-            focusable.emplace_back(spec.tabIndex, Text1);
+            Text1 = new StatusBox(def.fore, def.back, this);
+            focusable.emplace_back(def.tabIndex, Text1);
             widget = Text1;
             break;
         }
-        widget->setObjectName(spec.index == kSingle
-                                  ? text(spec.name)
-                                  : text(spec.name) + QString("(%1)").arg(spec.index));
-        widget->setGeometry(pixelBox(spec));
-        widget->setFont(windowFont(spec.font));
+        widget->setObjectName(def.index == kSingle
+                                  ? text(def.name)
+                                  : text(def.name) + QString("(%1)").arg(def.index));
+        widget->setGeometry(pixelBox(def));
+        widget->setFont(windowFont(def.font));
     }
 
     std::sort(focusable.begin(), focusable.end());
@@ -150,15 +150,15 @@ void Usbport01::createControls() {
 }
 
 void Usbport01::createLink(std::shared_ptr<HidBackend> backend) {
-    const LinkSpec& spec = linkSpec();
+    const LinkSpec& def = linkSpec();
     HIDComm1 = new HIDComm(std::move(backend), this);
     HIDComm1->setObjectName(QStringLiteral("HIDComm1"));
-    HIDComm1->matchvid = spec.matchvid;
-    HIDComm1->matchpid = spec.matchpid;
-    HIDComm1->matchversion = spec.matchversion;
-    HIDComm1->matchmethod = qint16(spec.matchmethod);
-    HIDComm1->matchmanufacturer = text(spec.matchmanufacturer);
-    HIDComm1->matchproduct = text(spec.matchproduct);
+    HIDComm1->matchvid = def.matchvid;
+    HIDComm1->matchpid = def.matchpid;
+    HIDComm1->matchversion = def.matchversion;
+    HIDComm1->matchmethod = qint16(def.matchmethod);
+    HIDComm1->matchmanufacturer = text(def.matchmanufacturer);
+    HIDComm1->matchproduct = text(def.matchproduct);
 }
 
 void Usbport01::routeEvents() {
