@@ -4,7 +4,6 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tarnovid)
 set(CPACK_PACKAGE_VENDOR "Dravelko")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # Build types with debug info would otherwise ship a binary several times larger.
 set(CPACK_STRIP_FILES ON)
 
@@ -32,5 +31,9 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
   ${PROJECT_SOURCE_DIR}/packaging/postinst
   ${PROJECT_SOURCE_DIR}/packaging/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
+# Without this, `package_source` would pack every build directory and .git too.
+set(CPACK_SOURCE_GENERATOR TXZ)
+set(CPACK_SOURCE_IGNORE_FILES "/\\.git/" "/build[^/]*/" "/out/" "\\.swp$")
 
 include(CPack)
