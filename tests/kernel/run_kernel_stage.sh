@@ -1,25 +1,29 @@
 #!/usr/bin/env bash
 # The kernel stage: boots Debian's kernel under emulation with a busybox initramfs holding the
-# board emulator and the guest test, and passes only on the guest's own result line.
+# board emulator and the guest programs, and passes only on each guest program's own PASS line.
 set -euo pipefail
 
 usage() {
-    echo "usage: $0 --source-dir DIR --work-dir DIR --board EXE --guest EXE --init FILE" >&2
+    echo "usage: $0 --source-dir DIR --work-dir DIR --init FILE --board EXE --qpa-plugin FILE" \
+        "--guest EXE..." >&2
     exit 2
 }
-src= work= board= guest= init=
+src= work= board= init= qpa_plugin=
+guests=()
 while [ $# -gt 0 ]; do
     case "$1" in
         --source-dir) src=$2 ;;
         --work-dir) work=$2 ;;
         --board) board=$2 ;;
-        --guest) guest=$2 ;;
+        --guest) guests+=("$2") ;;
         --init) init=$2 ;;
+        --qpa-plugin) qpa_plugin=$2 ;;
         *) usage ;;
     esac
     shift 2 || usage
 done
-[ -n "$src" ] && [ -n "$work" ] && [ -n "$board" ] && [ -n "$guest" ] && [ -n "$init" ] || usage
+[ -n "$src" ] && [ -n "$work" ] && [ -n "$board" ] && [ -n "$init" ] && [ -n "$qpa_plugin" ] &&
+    [ ${#guests[@]} -gt 0 ] || usage
 
 # Guest time under TCG; the whole stage must stay well inside ctest's limit.
 boot_timeout=${TARNOVID_KERNEL_BOOT_TIMEOUT:-180}
@@ -98,9 +102,21 @@ cp /bin/busybox "$root/bin/busybox"
 cp "$kdir"/modules/*.ko "$root/modules/"
 install -m 0755 "$init" "$root/init"
 install -m 0755 "$board" "$root/usr/bin/tarnovid-board"
-install -m 0755 "$guest" "$root/usr/bin/tarnovid-guest-test"
+: > "$root/guests"
+for guest in "${guests[@]}"; do
+    install -m 0755 "$guest" "$root/usr/bin/$(basename "$guest")"
+    basename "$guest" >> "$root/guests"
+done
+# A window needs its platform plugin, at the path Qt was built to look in, and fonts for the
+# captions it measures.
+mkdir -p "$root$(dirname "$qpa_plugin")" "$root/etc" "$root/usr/share/fonts/truetype"
+cp "$qpa_plugin" "$root$qpa_plugin"
+cp -rL /etc/fonts "$root/etc/fonts"
+if [ -d /usr/share/fonts/truetype/liberation ]; then
+    cp -r /usr/share/fonts/truetype/liberation "$root/usr/share/fonts/truetype/"
+fi
 # Shared libraries at the paths the dynamic loader will look for them.
-for exe in "$board" "$guest"; do
+for exe in "$board" "${guests[@]}" "$qpa_plugin"; do
     ldd "$exe" | awk '{ for (i = 1; i <= NF; i++) if ($i ~ /^\//) print $i }'
 done | sort -u | while read -r lib; do
     mkdir -p "$root$(dirname "$lib")"
@@ -111,27 +127,33 @@ done
 step "booting $(basename "$kdir") under TCG"
 log=$work/serial.log
 status=0
-timeout "$boot_timeout" qemu-system-x86_64 -accel tcg -m 1024 -smp 2 \
+timeout "$boot_timeout" qemu-system-x86_64 -accel tcg -m 1024 -smp 1 \
     -nodefaults -no-user-config -nographic -no-reboot -serial stdio \
     -kernel "$kdir/vmlinux" -initrd initramfs.cpio \
     -append "console=ttyS0 quiet loglevel=3 panic=-1 rdinit=/init" \
     < /dev/null > "$log" 2>&1 || status=$?
 tr -d '\r' < "$log" > "$log.txt"
 
-grep -E '^(ok|FAIL|FIGURE)' "$log.txt" || true
-# /init reports a module that would not load on a line of its own; any FAIL line decides.
-result=$(grep -a 'TARNOVID-GUEST-RESULT:' "$log.txt" || true)
+grep -aE '^(ok|FAIL|FIGURE|  \| )' "$log.txt" || true
 step "guest finished (qemu exit $status)"
 if [ "$status" -eq 124 ]; then
     tail -n 40 "$log.txt"
     die "the guest did not finish within ${boot_timeout}s"
 fi
-if [ -z "$result" ]; then
-    tail -n 40 "$log.txt"
-    die "the guest printed no result line"
-fi
-echo "$result"
-if grep -q 'RESULT: FAIL' <<< "$result" || ! grep -q 'RESULT: PASS' <<< "$result"; then
+# /init reports a module that would not load on a line of its own; any FAIL line decides, and
+# every guest program must have said PASS.
+grep -a 'TARNOVID-GUEST-RESULT' "$log.txt" || true
+failed=0
+grep -aq 'TARNOVID-GUEST-RESULT.*: FAIL' "$log.txt" && failed=1
+for guest in "${guests[@]}"; do
+    name=$(basename "$guest")
+    name=${name#tarnovid-guest-}
+    if ! grep -aq "TARNOVID-GUEST-RESULT $name: PASS" "$log.txt"; then
+        echo "kernel stage: no PASS line from $name" >&2
+        failed=1
+    fi
+done
+if [ "$failed" -ne 0 ]; then
     tail -n 60 "$log.txt"
     exit 1
 fi

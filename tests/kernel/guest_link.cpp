@@ -1,129 +1,28 @@
 // Runs inside the test kernel: drives the project's own HID link against the board emulator over
 // the kernel's loopback USB gadget, and prints one result line that the host reads.
 
+#include "board_process.h"
+#include "guest_report.h"
 #include "hid_backend.h"
 #include "hidcomm.h"
 #include "link_error.h"
 
 #include <QCoreApplication>
-#include <QProcess>
 #include <QSignalSpy>
-#include <QStringList>
 #include <QTest>
 #include <algorithm>
-#include <chrono>
-#include <cstdio>
 #include <exception>
 #include <filesystem>
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using namespace tarnovid::guest;
 using tarnovid::HIDComm;
 using tarnovid::LinkError;
-
-int checks = 0;
-int failures = 0;
-
-void check(bool ok, const std::string& what) {
-    ++checks;
-    if (!ok)
-        ++failures;
-    std::printf("%s: %s\n", ok ? "ok" : "FAIL", what.c_str());
-    std::fflush(stdout);
-}
-
-double msBetween(Clock::time_point from, Clock::time_point to) {
-    return std::chrono::duration<double, std::milli>(to - from).count();
-}
-
-void figure(const char* name, double ms) {
-    std::printf("FIGURE %s: %.2f ms\n", name, ms);
-    std::fflush(stdout);
-}
-
-// One run of the emulator. Its log lines are the board's side of every check.
-class Board {
-public:
-    Board(const QString& program, const QStringList& options) {
-        process_.setProcessChannelMode(QProcess::MergedChannels);
-        process_.start(program, options);
-        started_ = process_.waitForStarted(5000);
-    }
-    ~Board() { stop(); }
-
-    bool started() const { return started_; }
-
-    // Lines from `from` on that contain `text`; waits up to `timeoutMs` for the first.
-    std::optional<std::size_t> waitForLine(const std::string& text, std::size_t from,
-                                           int timeoutMs = 3000) {
-        std::optional<std::size_t> found;
-        (void)QTest::qWaitFor(
-            [&] {
-                collect();
-                for (std::size_t i = from; i < lines_.size(); ++i)
-                    if (lines_[i].find(text) != std::string::npos) {
-                        found = i;
-                        return true;
-                    }
-                return process_.state() == QProcess::NotRunning;
-            },
-            timeoutMs);
-        return found;
-    }
-
-    std::size_t lineCount() {
-        collect();
-        return lines_.size();
-    }
-    const std::string& line(std::size_t i) const { return lines_.at(i); }
-
-    // The board's own monotonic time stamp: "tarnovid-board [  12.345678] ...".
-    static Clock::time_point stamp(const std::string& line) {
-        const auto open = line.find('[');
-        const double seconds = open == std::string::npos ? 0 : std::stod(line.substr(open + 1));
-        return Clock::time_point(
-            std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds)));
-    }
-
-    // SIGTERM, as a user's Ctrl+C or a service manager would stop it.
-    int stop() {
-        if (process_.state() != QProcess::NotRunning) {
-            process_.terminate();
-            if (!process_.waitForFinished(5000)) {
-                process_.kill();
-                process_.waitForFinished(2000);
-                return -1;
-            }
-        }
-        collect();
-        return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
-    }
-
-    void dump() {
-        collect();
-        for (const auto& l : lines_)
-            std::printf("  | %s\n", l.c_str());
-    }
-
-private:
-    void collect() {
-        pending_ += process_.readAll().toStdString();
-        for (auto nl = pending_.find('\n'); nl != std::string::npos; nl = pending_.find('\n')) {
-            lines_.push_back(pending_.substr(0, nl));
-            pending_.erase(0, nl + 1);
-        }
-    }
-
-    QProcess process_;
-    bool started_ = false;
-    std::string pending_;
-    std::vector<std::string> lines_;
-};
+using Board = BoardProcess;
 
 void configure(HIDComm& link) {
     link.matchvid = 0x1234;
@@ -169,12 +68,6 @@ std::optional<int> readInputs(HIDComm& link, std::string* error = nullptr) {
             *error = e.what();
         return std::nullopt;
     }
-}
-
-std::string hex(int value) {
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%02x", value);
-    return text;
 }
 
 bool gadgetTreeExists() {
@@ -344,7 +237,5 @@ int main(int argc, char** argv) {
     } catch (const std::exception& e) {
         check(false, std::string("unexpected exception: ") + e.what());
     }
-    std::printf("TARNOVID-GUEST-RESULT: %s (%d checks, %d failed)\n", failures ? "FAIL" : "PASS",
-                checks, failures);
-    return failures ? 1 : 0;
+    return finish("link");
 }
