@@ -4,11 +4,12 @@
 #include "usbport01.h"
 
 #include <QApplication>
+#include <QIcon>
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/tarnovid.svg")));
     QApplication::setApplicationName(QStringLiteral("tarnovid"));
-    QApplication::setApplicationDisplayName(QStringLiteral("USB Tarnovid"));
     QApplication::setDesktopFileName(QStringLiteral("tarnovid"));
 
     tarnovid::Usbport01 window(tarnovid::makeHidapiBackend());

@@ -5,11 +5,12 @@
 #include "usbport01.h"
 
 #include <QApplication>
+#include <QIcon>
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/tarnovid.svg")));
     QApplication::setApplicationName(QStringLiteral("tarnovid-demo"));
-    QApplication::setApplicationDisplayName(QStringLiteral("USB Tarnovid (demo)"));
 
     auto backend = std::make_shared<tarnovid::SimBackend>();
     backend->addTarnovid("demo/tarnovid")->wireInputsToOutputs(true);
