@@ -14,6 +14,7 @@
 #include <array>
 #include <exception>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -37,17 +38,27 @@ std::string indicators(const Usbport01& window) {
     return shown; // T2, T3, T4
 }
 
-// Upisi, then Ocitaj, checking the board's log for the write and the indicators for the answer.
+// Upisi, then Ocitaj, checking what the board received and what the indicators show.
 void writeAndRead(Usbport01& window, BoardProcess& board, const std::string& expectedWrite,
                   const std::string& expectedIndicators) {
     const std::size_t mark = board.lineCount();
     press(window, window.Command1);
-    auto written = board.waitForLine("out ", mark);
-    check(written && board.line(*written).find(expectedWrite) != std::string::npos,
-          "Upisi sends \"" + expectedWrite + "\"");
     press(window, window.Command2);
     check(indicators(window) == expectedIndicators,
           "Ocitaj shows T2..T4 as " + expectedIndicators + ": got " + indicators(window));
+    // Exactly two whole reports, so a request split over several reports does not go unnoticed.
+    (void)board.waitForLine("fc (+63 zeros)", mark);
+    std::vector<std::string> reports;
+    for (std::size_t i = mark; i < board.lineCount(); ++i)
+        if (board.line(i).find("] out ") != std::string::npos)
+            reports.push_back(board.line(i));
+    const bool asExpected =
+        reports.size() == 2 &&
+        reports[0].find("out 64 bytes: " + expectedWrite) != std::string::npos &&
+        reports[1].find("out 64 bytes: fc (+63 zeros)") != std::string::npos;
+    check(asExpected, "the board received \"" + expectedWrite + "\" then the read request");
+    if (!asExpected)
+        board.dump();
 }
 
 void run(const QString& program) {
@@ -69,9 +80,9 @@ void run(const QString& program) {
     check(window.Shape1(0)->BackColor() == colour::Red &&
               window.Shape1(2)->BackColor() == colour::Red,
           "clicks on D0 and D2 light them");
-    writeAndRead(window, *board, "out 64 bytes: fb 05 (+62 zeros)", "WBW");
+    writeAndRead(window, *board, "fb 05 (+62 zeros)", "WBW");
     press(window, window.Shape1(0));
-    writeAndRead(window, *board, "out 64 bytes: fb 04 (+62 zeros)", "BBW");
+    writeAndRead(window, *board, "fb 04 (+62 zeros)", "BBW");
 
     board->stop();
     check(QTest::qWaitFor(
