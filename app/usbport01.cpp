@@ -159,6 +159,7 @@ void Usbport01::createLink(std::shared_ptr<HidBackend> backend) {
     HIDComm1->matchmethod = qint16(def.matchmethod);
     HIDComm1->matchmanufacturer = text(def.matchmanufacturer);
     HIDComm1->matchproduct = text(def.matchproduct);
+    HIDComm1->watchArrivals(); // a board plugged in is found at once, not at the next tick
 }
 
 void Usbport01::routeEvents() {

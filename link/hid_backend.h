@@ -2,6 +2,8 @@
 // The seam between the link and the operating system's HID access. The real program uses the
 // hidapi backend; tests and the demo use the simulated board. Semantics follow hidapi's.
 
+#include "arrival_watch.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -46,6 +48,12 @@ public:
     virtual std::vector<HidDeviceInfo> enumerate(std::uint16_t vendorId, std::uint16_t productId) = 0;
     // nullptr and *error set when the device cannot be opened (gone, no permission, busy).
     virtual std::unique_ptr<HidDevice> open(const std::string& path, std::string* error) = 0;
+    // The system's announcements of new device nodes where the backend hears them; nullptr by
+    // default, so simulated boards are found by polling alone.
+    virtual std::unique_ptr<ArrivalWatch> watchArrivals(ArrivalWatch::Handler onEvent) {
+        (void)onEvent;
+        return nullptr;
+    }
 };
 
 // The system's HID access (hidapi). Defined by the thin hidapi layer, not linked into tests.

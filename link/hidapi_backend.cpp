@@ -1,5 +1,5 @@
-// The system's HID access through hidapi. Kept to plain forwarding: everything with a decision
-// in it lives in code the test suite reaches.
+// The system's HID access through hidapi, and its device announcements. Kept to plain
+// forwarding: everything with a decision in it lives in code the test suite reaches.
 
 #include "hid_backend.h"
 #include "wide_text.h"
@@ -86,6 +86,10 @@ public:
             return nullptr;
         }
         return std::make_unique<HidapiDevice>(handle);
+    }
+
+    std::unique_ptr<ArrivalWatch> watchArrivals(ArrivalWatch::Handler onEvent) override {
+        return watchSystemArrivals(std::move(onEvent));
     }
 };
 

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tarnovid {
@@ -29,6 +30,10 @@ struct HIDComm::State {
     // Last reason an open failed, so a board that keeps refusing is reported once, not every
     // poll.
     std::string lastOpenFailure;
+    std::unique_ptr<ArrivalWatch> arrivals;
+    // A Connect for announcements already waits in the event loop: a device with several HID
+    // interfaces announces each, and all of them together are worth one look.
+    bool arrivalConnectQueued = false;
 
     // Reader first, then the device: hidapi must never close a handle a read is still using.
     void closeBoard() {
@@ -158,8 +163,33 @@ QByteArray HIDComm::Read(qint16 count) {
 }
 
 void HIDComm::Release() {
+    // The owner gives the board up; an announcement still to come must not open it again.
+    d->arrivals.reset();
     if (d->device)
         d->closeBoard();
+}
+
+void HIDComm::watchArrivals() {
+    if (d->arrivals || !d->backend)
+        return;
+    d->arrivals = d->backend->watchArrivals([this](std::string_view subsystem,
+                                                   std::string_view action) {
+        // Only a node that has just appeared can be a board that was not there before; "change",
+        // "bind", "remove" and the like cannot.
+        if (subsystem != "hidraw" || action != "add" || d->device || d->arrivalConnectQueued)
+            return;
+        d->arrivalConnectQueued = true;
+        // Not called from here: Connected runs the owner's handlers, and one that calls Release()
+        // would destroy the watch in the middle of its own announcement.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                d->arrivalConnectQueued = false;
+                if (d->arrivals) // not released meanwhile
+                    Connect();
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 } // namespace tarnovid

@@ -51,9 +51,16 @@ public:
     // Lost when the board goes away meanwhile, in which case it has been closed and Disconnected
     // raised before the throw.
     QByteArray Read(qint16 count);
-    // Closes the board, if any. Safe to call at any time, any number of times. Raises no
-    // Disconnected: giving the board up is the owner's own act, not a loss. Never throws.
+    // Closes the board, if any, and ends watchArrivals(). Safe to call at any time, any number of
+    // times. Raises no Disconnected: giving the board up is the owner's own act, not a loss.
+    // Never throws.
     void Release();
+
+    // On top of the owner's polling, also connects as soon as the system announces a new hidraw
+    // node, where the backend hears such announcements (Linux; otherwise this does nothing). The
+    // Connect() runs later from this object's event loop, once for a burst of announcements, and
+    // only while no board is open. Lasts until Release() or destruction. Never throws.
+    void watchArrivals();
 
 signals:
     // The argument carries nothing; it is there for handlers that take one. Both are raised on

@@ -1,0 +1,192 @@
+// The link's answer to the system's device announcements, fed from a fake announcer in place of
+// udev: which announcements lead to a Connect, how many, and that none does after Release.
+
+#include "arrival_watch.h"
+#include "device_match.h"
+#include "hidcomm.h"
+#include "sim_board.h"
+
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <string_view>
+
+using namespace tarnovid;
+
+namespace {
+
+// Stands in for the system: whoever holds the live watch hears announce().
+struct Announcer {
+    ArrivalWatch::Handler handler; // empty while no watch is alive
+    int watchesMade = 0;
+
+    bool watching() const { return static_cast<bool>(handler); }
+    void announce(std::string_view subsystem, std::string_view action) {
+        if (handler)
+            handler(subsystem, action);
+    }
+};
+
+class FakeWatch final : public ArrivalWatch {
+public:
+    explicit FakeWatch(Announcer& announcer) : announcer_(announcer) {}
+    ~FakeWatch() override { announcer_.handler = nullptr; }
+
+private:
+    Announcer& announcer_;
+};
+
+class AnnouncingBackend final : public SimBackend {
+public:
+    Announcer announcer;
+
+    std::unique_ptr<ArrivalWatch> watchArrivals(ArrivalWatch::Handler onEvent) override {
+        ++announcer.watchesMade;
+        announcer.handler = std::move(onEvent);
+        return std::make_unique<FakeWatch>(announcer);
+    }
+};
+
+struct Rig {
+    std::shared_ptr<AnnouncingBackend> backend = std::make_shared<AnnouncingBackend>();
+    std::shared_ptr<SimBoard> board = backend->addTarnovid();
+    std::unique_ptr<HIDComm> link = std::make_unique<HIDComm>(backend);
+    QSignalSpy connected{link.get(), &HIDComm::Connected};
+    QSignalSpy disconnected{link.get(), &HIDComm::Disconnected};
+
+    Rig() {
+        link->matchvid = 0x1234;
+        link->matchpid = 1;
+        link->matchversion = 1;
+        link->matchmethod = kMatchAll;
+        link->matchmanufacturer = QStringLiteral("Dravelko");
+        link->matchproduct = QStringLiteral("USB Tarnovid");
+        board->unplug(); // nothing there until a test plugs it in
+    }
+
+    void plugAndAnnounce() {
+        board->plug();
+        backend->announcer.announce("hidraw", "add");
+    }
+    // Whatever the announcements queued gets its turn.
+    static void settle() { QTest::qWait(20); }
+};
+
+} // namespace
+
+class ConnectOnArrivalTest : public QObject {
+    Q_OBJECT
+private slots:
+    void boardPluggedInConnectsWithoutAPoll();
+    void onlyANewHidrawNodeIsWorthALook();
+    void aBurstOfAnnouncementsIsOneLook();
+    void releaseEndsTheWatchAndCancelsAQueuedConnect();
+    void destructionWithAQueuedConnectOpensNothing();
+};
+
+void ConnectOnArrivalTest::boardPluggedInConnectsWithoutAPoll() {
+    Rig rig;
+    rig.link->watchArrivals();
+    rig.link->watchArrivals(); // the window asks once, but twice must not mean two watches
+    QCOMPARE(rig.backend->announcer.watchesMade, 1);
+
+    rig.plugAndAnnounce();
+    QCOMPARE(rig.connected.count(), 0); // not from inside the announcement
+    QVERIFY(rig.connected.wait(100));
+    QVERIFY(rig.link->IsConnected());
+    QCOMPARE(rig.link->DeviceText(), QStringLiteral("Dravelko USB Tarnovid"));
+    QCOMPARE(rig.board->openCount(), 1);
+
+    // Pulled out and plugged in again: found again, still without anyone calling Connect.
+    rig.board->unplug();
+    QVERIFY(rig.disconnected.wait(100));
+    rig.plugAndAnnounce();
+    QVERIFY(rig.connected.wait(100));
+    QCOMPARE(rig.connected.count(), 2);
+    QCOMPARE(rig.board->openCount(), 2);
+}
+
+void ConnectOnArrivalTest::onlyANewHidrawNodeIsWorthALook() {
+    Rig rig;
+    rig.board->plug();
+    rig.link->watchArrivals();
+    const int looks = rig.backend->enumerateCount();
+    Announcer& system = rig.backend->announcer;
+    for (const char* action : {"change", "bind", "unbind", "remove", "online", ""})
+        system.announce("hidraw", action);
+    system.announce("usb", "add");
+    system.announce("input", "add");
+    system.announce("", "add");
+    Rig::settle();
+    QCOMPARE(rig.backend->enumerateCount(), looks);
+    QVERIFY(!rig.link->IsConnected());
+
+    rig.link->Connect();
+    QVERIFY(rig.link->IsConnected());
+    const int looksWhileOpen = rig.backend->enumerateCount();
+    system.announce("hidraw", "add"); // some other device: the open board is kept, nothing looked up
+    Rig::settle();
+    QCOMPARE(rig.backend->enumerateCount(), looksWhileOpen);
+    QCOMPARE(rig.board->openCount(), 1);
+    QCOMPARE(rig.connected.count(), 1);
+}
+
+void ConnectOnArrivalTest::aBurstOfAnnouncementsIsOneLook() {
+    Rig rig;
+    rig.link->watchArrivals();
+    rig.board->plug();
+    rig.board->setRefuseOpen(true); // as before the node's permissions are in place
+    const int looks = rig.backend->enumerateCount();
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cannot open board"));
+    for (int i = 0; i < 4; ++i)
+        rig.backend->announcer.announce("hidraw", "add");
+    Rig::settle();
+    QCOMPARE(rig.backend->enumerateCount(), looks + 1);
+    QVERIFY(!rig.link->IsConnected());
+
+    // The next burst finds the board willing: opened once, the rest of the burst changes nothing.
+    rig.board->setRefuseOpen(false);
+    for (int i = 0; i < 4; ++i)
+        rig.backend->announcer.announce("hidraw", "add");
+    Rig::settle();
+    rig.backend->announcer.announce("hidraw", "add");
+    Rig::settle();
+    QCOMPARE(rig.backend->enumerateCount(), looks + 2);
+    QCOMPARE(rig.board->openCount(), 1);
+    QCOMPARE(rig.connected.count(), 1);
+}
+
+void ConnectOnArrivalTest::releaseEndsTheWatchAndCancelsAQueuedConnect() {
+    Rig rig;
+    rig.link->watchArrivals();
+    rig.plugAndAnnounce();
+    rig.link->Release(); // as the window's teardown does, before the queued Connect has run
+    QVERIFY(!rig.backend->announcer.watching());
+    Rig::settle();
+    QVERIFY(!rig.link->IsConnected());
+    QCOMPARE(rig.board->openCount(), 0);
+
+    // The owner may still connect by itself, and may watch again.
+    rig.link->Connect();
+    QVERIFY(rig.link->IsConnected());
+    rig.link->Release();
+    rig.link->watchArrivals();
+    QCOMPARE(rig.backend->announcer.watchesMade, 2);
+    rig.backend->announcer.announce("hidraw", "add");
+    QVERIFY(rig.connected.wait(100));
+    QCOMPARE(rig.board->openCount(), 2);
+}
+
+void ConnectOnArrivalTest::destructionWithAQueuedConnectOpensNothing() {
+    Rig rig;
+    rig.link->watchArrivals();
+    rig.plugAndAnnounce();
+    rig.link.reset();
+    QVERIFY(!rig.backend->announcer.watching());
+    Rig::settle();
+    QCOMPARE(rig.board->openCount(), 0);
+}
+
+QTEST_GUILESS_MAIN(ConnectOnArrivalTest)
+#include "test_connect_on_arrival.moc"
