@@ -37,9 +37,7 @@ void logLine(Clock::time_point when, const std::string& text) {
     [[maybe_unused]] auto ignored = ::write(STDERR_FILENO, line.data(), line.size());
 }
 
-void logLine(const std::string& text) {
-    logLine(Clock::now(), text);
-}
+void logLine(const std::string& text) { logLine(Clock::now(), text); }
 
 struct PendingAnswer {
     Clock::time_point due;
@@ -152,10 +150,15 @@ private:
         for (;;) {
             ssize_t got = ::read(device_, buffer.data(), buffer.size());
             if (got < 0) {
-                if (errno != EAGAIN && errno != EINTR)
+                if (errno != EAGAIN && errno != EINTR) {
+                    // A failing node would wake every poll; give it up like a hang-up.
                     logLine(std::string("read failed: ") + std::strerror(errno));
+                    closeDevice();
+                }
                 return;
             }
+            if (got == 0)
+                return; // no report ever has zero bytes; reading on would spin
             std::span<const std::uint8_t> report(buffer.data(), static_cast<std::size_t>(got));
             Outcome outcome = handleReport(state_, report);
             std::string line = "out " + std::to_string(got) + " bytes: " + describeBytes(report) +
