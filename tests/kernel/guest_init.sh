@@ -2,8 +2,9 @@
 # /init of the test kernel: brings up the USB gadget loopback, runs each guest program and powers
 # off.
 /bin/busybox --install -s /bin
-# The firmware leaves the cursor mid-line; the host reads whole lines.
+# The firmware leaves the cursor mid-line; the host reads whole lines, and waits for this one.
 echo
+echo "guest init started"
 export PATH=/bin:/usr/bin LANG=C.UTF-8 HOME=/tmp XDG_RUNTIME_DIR=/tmp/runtime
 export QT_QPA_PLATFORM=offscreen
 mount -t proc proc /proc
