@@ -1,6 +1,7 @@
 // Runs inside the test kernel: drives the project's own HID link against the board emulator over
 // the kernel's loopback USB gadget, and prints one result line that the host reads.
 
+#include "arrival_watch.h"
 #include "board_process.h"
 #include "guest_report.h"
 #include "hid_backend.h"
@@ -8,13 +9,16 @@
 #include "link_error.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <algorithm>
 #include <exception>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -225,6 +229,51 @@ void unpluggingBoard(const QString& program) {
     }
 }
 
+// The same replug with nobody calling Connect: the link's own arrival watch has to find the board
+// while a real event loop runs, as the window's does between its once-a-second ticks.
+void replugFoundOnArrival(const QString& program) {
+    Board board(program, {"--unplug-after", "2500", "--replug-after", "300"});
+    board.waitForLine("plugged into", 0);
+    HIDComm link(tarnovid::makeHidapiBackend());
+    configure(link);
+    if (!connectWithin(link, 2000)) {
+        check(false, "the board connects before its unplug");
+        board.dump();
+        return;
+    }
+    link.watchArrivals();
+    // A listener of our own tells how much of the figure is the link's reaction to the news.
+    std::optional<Clock::time_point> announcedAt;
+    const auto listener = tarnovid::watchSystemArrivals([&](std::string_view subsystem,
+                                                            std::string_view action) {
+        if (subsystem == "hidraw" && action == "add" && !announcedAt)
+            announcedAt = Clock::now();
+    });
+    std::optional<Clock::time_point> lostAt;
+    std::optional<Clock::time_point> connectedAt;
+    QEventLoop loop;
+    QObject::connect(&link, &HIDComm::Disconnected, [&] { lostAt = Clock::now(); });
+    QObject::connect(&link, &HIDComm::Connected, [&] {
+        connectedAt = Clock::now();
+        loop.quit();
+    });
+    QTimer::singleShot(6000, &loop, &QEventLoop::quit);
+    loop.exec();
+    const auto unplugged = board.waitForLine("unplugged", 0, 0);
+    const auto plugged =
+        unplugged ? board.waitForLine("plugged into", *unplugged, 1000) : std::nullopt;
+    check(lostAt && connectedAt && plugged,
+          "a replugged board connects on its arrival alone, without a Connect call");
+    if (lostAt && connectedAt && plugged) {
+        figure("plug_to_connected_on_arrival",
+               msBetween(Board::stamp(board.line(*plugged)), *connectedAt));
+        if (announcedAt)
+            figure("announced_to_connected", msBetween(*announcedAt, *connectedAt));
+    } else {
+        board.dump();
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -234,6 +283,7 @@ int main(int argc, char** argv) {
         wiredBoard(program);
         silentBoard(program);
         unpluggingBoard(program);
+        replugFoundOnArrival(program);
     } catch (const std::exception& e) {
         check(false, std::string("unexpected exception: ") + e.what());
     }
