@@ -1,6 +1,7 @@
 // Where the real program's startup goes, phase by phase, measured inside one process the way
-// app/main.cpp starts: the application object, the font choice, the system's HID access, the
-// window (its controls and its first Connect), and showing it up to its first paint. With
+// app/main.cpp starts: the application object, the window icon, the font choice, the system's
+// HID access, the window (its controls and its first Connect), and showing it up to its first
+// paint. With
 // --floor it does the same for an empty window instead, for comparison. With --app-font the
 // window's standard font is made the application's font before the window is built, so no
 // control is ever laid out in Qt's default font first: the change bench/README.md proposes.
@@ -12,6 +13,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEvent>
+#include <QIcon>
 #include <QWidget>
 
 #include <cstdio>
@@ -54,6 +56,8 @@ int main(int argc, char* argv[]) {
         window->setFixedSize(447, 326);
         phase("empty QWidget");
     } else {
+        QApplication::setWindowIcon(QIcon(QStringLiteral(":/tarnovid.svg")));
+        phase("window icon (QIcon)");
         tarnovid::windowFontFamily();
         phase("font choice (fontconfig, captions)");
         if (QApplication::arguments().contains(QStringLiteral("--app-font")))
