@@ -8,7 +8,6 @@
 
 #include <QMetaObject>
 #include <QtDebug>
-
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -24,9 +23,6 @@ struct HIDComm::State {
     std::unique_ptr<HidDevice> device;
     std::unique_ptr<ReportPump> pump;
     QString text;
-    // Bumped whenever a board is given up, so a loss notice still queued from an earlier board
-    // cannot touch the current one.
-    quint64 generation = 0;
     // Last reason an open failed, so a board that keeps refusing is reported once, not every
     // poll.
     std::string lastOpenFailure;
@@ -40,7 +36,6 @@ struct HIDComm::State {
         pump.reset();
         device.reset();
         text.clear();
-        ++generation;
     }
 };
 
@@ -95,20 +90,21 @@ void HIDComm::Connect() {
 
     d->device = std::move(device);
     d->text = QString::fromStdString(deviceText(*chosen));
-    const quint64 generation = ++d->generation;
-    // Runs on the reader thread; the notice itself is handled on the thread this object lives in.
-    d->pump = std::make_unique<ReportPump>(*d->device, [this, generation] {
-        QMetaObject::invokeMethod(
-            this,
-            [this, generation] {
-                if (generation != d->generation || !d->device)
-                    return; // released or replaced since
-                d->closeBoard();
-                emit Disconnected(0);
-            },
-            Qt::QueuedConnection);
+    // Runs on the reader thread. Only a queued call by name crosses to this object's thread: the
+    // hand-off then happens entirely inside Qt, and the notice carries no data of its own.
+    d->pump = std::make_unique<ReportPump>(*d->device, [this] {
+        QMetaObject::invokeMethod(this, "takeReaderLoss", Qt::QueuedConnection);
     });
     emit Connected(0);
+}
+
+void HIDComm::takeReaderLoss() {
+    // Only the current reader's loss counts. A notice from a board already given up (closed by
+    // the Read that found it gone, or released) finds no reader or a newer, healthy one.
+    if (!d->pump || !d->pump->lost())
+        return;
+    d->closeBoard();
+    emit Disconnected(0);
 }
 
 bool HIDComm::IsConnected() const { return d->device != nullptr; }
@@ -149,14 +145,13 @@ QByteArray HIDComm::Read(qint16 count) {
                           static_cast<qsizetype>(reply.size()));
     }
     case ReportPump::Wait::TimedOut:
-        throw LinkError(LinkError::Kind::TimedOut,
-                        "the board did not answer within " + std::to_string(kReadTimeoutMs) +
-                            " ms");
+        throw LinkError(LinkError::Kind::TimedOut, "the board did not answer within " +
+                                                       std::to_string(kReadTimeoutMs) + " ms");
     case ReportPump::Wait::Lost:
         break;
     }
-    // The reader's own notice is already queued; closing here makes it stale, so the caller
-    // sees the loss at once and Disconnected still comes exactly once.
+    // The reader's own notice may still be on its way; closing here leaves it no reader to act
+    // on, so the caller sees the loss at once and Disconnected still comes exactly once.
     d->closeBoard();
     emit Disconnected(0);
     throw LinkError(LinkError::Kind::Lost, "the board was lost while waiting for its answer");
@@ -172,24 +167,24 @@ void HIDComm::Release() {
 void HIDComm::watchArrivals() {
     if (d->arrivals || !d->backend)
         return;
-    d->arrivals = d->backend->watchArrivals([this](std::string_view subsystem,
-                                                   std::string_view action) {
-        // Only a node that has just appeared can be a board that was not there before; "change",
-        // "bind", "remove" and the like cannot.
-        if (subsystem != "hidraw" || action != "add" || d->device || d->arrivalConnectQueued)
-            return;
-        d->arrivalConnectQueued = true;
-        // Not called from here: Connected runs the owner's handlers, and one that calls Release()
-        // would destroy the watch in the middle of its own announcement.
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                d->arrivalConnectQueued = false;
-                if (d->arrivals) // not released meanwhile
-                    Connect();
-            },
-            Qt::QueuedConnection);
-    });
+    d->arrivals =
+        d->backend->watchArrivals([this](std::string_view subsystem, std::string_view action) {
+            // Only a node that has just appeared can be a board that was not there before;
+            // "change", "bind", "remove" and the like cannot.
+            if (subsystem != "hidraw" || action != "add" || d->device || d->arrivalConnectQueued)
+                return;
+            d->arrivalConnectQueued = true;
+            // Not called from here: Connected runs the owner's handlers, and one that calls
+            // Release() would destroy the watch in the middle of its own announcement.
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    d->arrivalConnectQueued = false;
+                    if (d->arrivals) // not released meanwhile
+                        Connect();
+                },
+                Qt::QueuedConnection);
+        });
 }
 
 } // namespace tarnovid

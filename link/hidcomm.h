@@ -8,7 +8,6 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
-
 #include <memory>
 
 namespace tarnovid {
@@ -70,6 +69,9 @@ signals:
     void Disconnected(int reserved);
 
 private:
+    // The reader thread's notice that the board failed; runs on this object's thread.
+    Q_INVOKABLE void takeReaderLoss();
+
     struct State;
     std::unique_ptr<State> d;
 };

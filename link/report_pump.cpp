@@ -56,13 +56,14 @@ void ReportPump::run() {
         const int length =
             device_.readTimeout(buffer.data(), buffer.size(), static_cast<int>(readSlice_.count()));
         if (length < 0) {
-            // Tell the owner before anyone can see lost_: whoever learns of the loss through
-            // waitForReport then knows the notice is already on its way.
+            {
+                std::lock_guard lock(mutex_);
+                lost_ = true;
+                arrived_.notify_all();
+            }
+            // After lost_ is set, so that whoever the notice reaches finds the loss recorded.
             if (onLost_)
                 onLost_();
-            std::lock_guard lock(mutex_);
-            lost_ = true;
-            arrived_.notify_all();
             return;
         }
         if (length == 0)
