@@ -155,7 +155,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             FUZZ_CHECK(report == expected[i]);
             checkReply(report, replyCount);
         }
-        // The reader announces the loss just before it marks it, so this may wait a moment.
+        // Once the queue is empty the loss must show, however the reader orders marking it and
+        // telling the owner; the wait only covers that ordering, it is never the full time.
         Bytes none;
         FUZZ_CHECK(pump.waitForReport(10s, none) == ReportPump::Wait::Lost);
         FUZZ_CHECK(pump.lost());
