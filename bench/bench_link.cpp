@@ -13,7 +13,9 @@
 
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 using namespace tarnovid;
 
@@ -160,5 +162,22 @@ void BM_ConnectRelease_Sim(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_ConnectRelease_Sim)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// Giving the board up once the reader has settled into its blocking read, as when the window is
+// closed with the board open: the reader is only joined when its read slice runs out.
+void BM_ReleaseReaderParked_Sim(benchmark::State& state) {
+    auto backend = std::make_shared<SimBackend>();
+    backend->addTarnovid();
+    HIDComm link(backend);
+    configure(link);
+    for (auto _ : state) {
+        state.PauseTiming();
+        link.Connect();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        state.ResumeTiming();
+        link.Release();
+    }
+}
+BENCHMARK(BM_ReleaseReaderParked_Sim)->Iterations(8)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
