@@ -1,6 +1,7 @@
 // Program start: one window on the system's HID access.
 
 #include "hid_backend.h"
+#include "fonts.h"
 #include "usbport01.h"
 
 #include <QApplication>
@@ -8,6 +9,9 @@
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
+    // A line edit lays its text out once in the application font while it is being built,
+    // before it takes the window's: with Qt's default there, that loads a face never shown.
+    QApplication::setFont(tarnovid::windowFont(tarnovid::FontRole::Standard));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/tarnovid.svg")));
     QApplication::setApplicationName(QStringLiteral("tarnovid"));
     QApplication::setDesktopFileName(QStringLiteral("tarnovid"));

@@ -188,7 +188,9 @@ void Usbport01::mousePressEvent(QMouseEvent* event) {
 }
 
 void Usbport01::closeEvent(QCloseEvent* event) {
-    // Closing ends the program; give the board up now rather than at process exit.
+    // Closing ends the program; give the board up now rather than at process exit. Giving it up
+    // waits for the reader's current read slice, so the window goes first.
+    hide();
     terminateOnce();
     event->accept();
 }
