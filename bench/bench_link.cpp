@@ -6,13 +6,13 @@
 // it has taken; each pair therefore runs the same fixed number of iterations.
 
 #include "device_match.h"
+#include "genuine_board_match.h"
 #include "hid_backend.h"
 #include "hidcomm.h"
 #include "report_framing.h"
 #include "sim_board.h"
 
 #include <benchmark/benchmark.h>
-
 #include <chrono>
 #include <string>
 #include <thread>
@@ -23,16 +23,6 @@ namespace {
 
 constexpr benchmark::IterationCount kWrites = 200000;
 constexpr benchmark::IterationCount kRoundTrips = 20000;
-
-// The settings the window gives its link.
-void configure(HIDComm& link) {
-    link.matchvid = 0x1234;
-    link.matchpid = 1;
-    link.matchversion = 1;
-    link.matchmethod = kMatchAll;
-    link.matchmanufacturer = QStringLiteral("Dravelko");
-    link.matchproduct = QStringLiteral("USB Tarnovid");
-}
 
 QByteArray request(char command, char value) {
     QByteArray buffer(9, '\0');
@@ -60,7 +50,7 @@ struct OpenLink {
     std::shared_ptr<SimBoard> board = backend->addTarnovid();
     HIDComm link{backend};
     OpenLink() {
-        configure(link);
+        test::matchGenuineBoard(link);
         link.Connect();
     }
 };
@@ -103,7 +93,10 @@ void BM_OcitajRoundTrip_Link(benchmark::State& state) {
         benchmark::DoNotOptimize(rig.link.Read(2));
     }
 }
-BENCHMARK(BM_OcitajRoundTrip_Link)->Iterations(kRoundTrips)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_OcitajRoundTrip_Link)
+    ->Iterations(kRoundTrips)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
 
 void BM_OcitajRoundTrip_Raw(benchmark::State& state) {
     auto backend = std::make_shared<SimBackend>();
@@ -118,7 +111,10 @@ void BM_OcitajRoundTrip_Raw(benchmark::State& state) {
         benchmark::DoNotOptimize(device->readTimeout(answer, sizeof answer, 500));
     }
 }
-BENCHMARK(BM_OcitajRoundTrip_Raw)->Iterations(kRoundTrips)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_OcitajRoundTrip_Raw)
+    ->Iterations(kRoundTrips)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
 
 // One tick of the window's poll timer while no board is plugged: enumerate, match, give up.
 // The argument is the number of unrelated HID devices present.
@@ -127,7 +123,7 @@ void BM_PollTickNoBoard_Sim(benchmark::State& state) {
     addBystanders(*backend, static_cast<int>(state.range(0)));
     backend->addTarnovid()->unplug();
     HIDComm link(backend);
-    configure(link);
+    test::matchGenuineBoard(link);
     for (auto _ : state)
         link.Connect();
     if (link.IsConnected())
@@ -139,7 +135,7 @@ BENCHMARK(BM_PollTickNoBoard_Sim)->Arg(0)->Arg(16)->Unit(benchmark::kMicrosecond
 // plugged in; the figure grows with the number of hidraw devices on the machine.
 void BM_PollTickNoBoard_Hidapi(benchmark::State& state) {
     HIDComm link(makeHidapiBackend());
-    configure(link);
+    test::matchGenuineBoard(link);
     link.Connect();
     if (link.IsConnected()) {
         state.SkipWithError("a Tarnovid is plugged in: unplug it to measure the idle poll");
@@ -155,7 +151,7 @@ void BM_ConnectRelease_Sim(benchmark::State& state) {
     auto backend = std::make_shared<SimBackend>();
     backend->addTarnovid();
     HIDComm link(backend);
-    configure(link);
+    test::matchGenuineBoard(link);
     for (auto _ : state) {
         link.Connect();
         link.Release();
@@ -169,7 +165,7 @@ void BM_ReleaseReaderParked_Sim(benchmark::State& state) {
     auto backend = std::make_shared<SimBackend>();
     backend->addTarnovid();
     HIDComm link(backend);
-    configure(link);
+    test::matchGenuineBoard(link);
     for (auto _ : state) {
         state.PauseTiming();
         link.Connect();

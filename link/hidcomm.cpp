@@ -41,20 +41,20 @@ struct HIDComm::State {
 
 namespace {
 
-MatchRule ruleOf(const HIDComm& link) {
-    MatchRule rule;
-    rule.method = link.matchmethod;
-    rule.vendorId = link.matchvid;
-    rule.productId = link.matchpid;
-    rule.version = link.matchversion;
-    rule.manufacturer = link.matchmanufacturer.toStdString();
-    rule.product = link.matchproduct.toStdString();
-    return rule;
-}
-
 [[noreturn]] void throwNotOpen() { throw LinkError(LinkError::Kind::NotOpen, "no board is open"); }
 
 } // namespace
+
+MatchRule HIDComm::matchRule() const {
+    MatchRule rule;
+    rule.method = matchmethod;
+    rule.vendorId = matchvid;
+    rule.productId = matchpid;
+    rule.version = matchversion;
+    rule.manufacturer = matchmanufacturer.toStdString();
+    rule.product = matchproduct.toStdString();
+    return rule;
+}
 
 HIDComm::HIDComm(std::shared_ptr<HidBackend> backend, QObject* parent)
     : QObject(parent)
@@ -67,7 +67,7 @@ HIDComm::~HIDComm() { Release(); }
 void HIDComm::Connect() {
     if (d->device || !d->backend)
         return;
-    const MatchRule rule = ruleOf(*this);
+    const MatchRule rule = matchRule();
     const EnumerateFilter filter = enumerateFilter(rule);
     const auto chosen = pickDevice(rule, d->backend->enumerate(filter.vendorId, filter.productId));
     if (!chosen) {

@@ -3,6 +3,7 @@
 // command bytes, notices an unplug by itself, and reports connected/disconnected on the thread
 // that owns it (the GUI thread). It knows nothing of any window.
 
+#include "device_match.h"
 #include "link_error.h"
 
 #include <QByteArray>
@@ -28,6 +29,8 @@ public:
     qint16 matchmethod = 0;
     QString matchmanufacturer;
     QString matchproduct;
+    // The settings above as the matcher takes them.
+    MatchRule matchRule() const;
 
     // Finds and opens the first matching board (by path order); emits Connected before it
     // returns. Does nothing when a board is already open or none can be opened now (the caller

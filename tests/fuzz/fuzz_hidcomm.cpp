@@ -17,7 +17,6 @@
 #include "report_framing.h"
 
 #include <QCoreApplication>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -61,7 +60,10 @@ struct Board {
 
 class FuzzDevice final : public HidDevice {
 public:
-    explicit FuzzDevice(std::shared_ptr<Board> board) : board_(std::move(board)) { ++liveHandles; }
+    explicit FuzzDevice(std::shared_ptr<Board> board)
+        : board_(std::move(board)) {
+        ++liveHandles;
+    }
     ~FuzzDevice() override { --liveHandles; }
 
     int write(const std::uint8_t* data, std::size_t length) override {
@@ -139,17 +141,6 @@ HidDeviceInfo readDevice(FuzzInput& in) {
     return d;
 }
 
-MatchRule ruleOf(const HIDComm& link) {
-    MatchRule rule;
-    rule.method = link.matchmethod;
-    rule.vendorId = link.matchvid;
-    rule.productId = link.matchpid;
-    rule.version = link.matchversion;
-    rule.manufacturer = link.matchmanufacturer.toStdString();
-    rule.product = link.matchproduct.toStdString();
-    return rule;
-}
-
 std::optional<LinkError::Kind> kindOf(const std::function<void()>& call) {
     try {
         call();
@@ -194,9 +185,10 @@ void run(FuzzInput& in) {
             link.Connect();
             if (wasOpen)
                 break;
-            const MatchRule rule = ruleOf(link);
+            const MatchRule rule = link.matchRule();
             const EnumerateFilter filter = enumerateFilter(rule);
-            const auto chosen = pickDevice(rule, backend->enumerate(filter.vendorId, filter.productId));
+            const auto chosen =
+                pickDevice(rule, backend->enumerate(filter.vendorId, filter.productId));
             FUZZ_CHECK(link.IsConnected() == (chosen && !backend->refuseOpen));
             if (link.IsConnected())
                 expectedText = QString::fromStdString(deviceText(*chosen));
@@ -211,7 +203,8 @@ void run(FuzzInput& in) {
         }
         case 2: {
             const Bytes raw = in.bytes(in.u8());
-            const QByteArray bytes(reinterpret_cast<const char*>(raw.data()), qsizetype(raw.size()));
+            const QByteArray bytes(reinterpret_cast<const char*>(raw.data()),
+                                   qsizetype(raw.size()));
             const int count = static_cast<qint16>(in.u16());
             // What the board will send for this write: nothing, or a report of any length.
             if (in.u8() & 1) {

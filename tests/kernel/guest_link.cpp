@@ -3,6 +3,7 @@
 
 #include "arrival_watch.h"
 #include "board_process.h"
+#include "genuine_board_match.h"
 #include "guest_report.h"
 #include "hid_backend.h"
 #include "hidcomm.h"
@@ -27,15 +28,6 @@ using namespace tarnovid::guest;
 using tarnovid::HIDComm;
 using tarnovid::LinkError;
 using Board = BoardProcess;
-
-void configure(HIDComm& link) {
-    link.matchvid = 0x1234;
-    link.matchpid = 1;
-    link.matchversion = 1;
-    link.matchmethod = 63;
-    link.matchmanufacturer = QStringLiteral("Dravelko");
-    link.matchproduct = QStringLiteral("USB Tarnovid");
-}
 
 // The window asks once a second; asking every few ms measures the kernel and the link, not the
 // poll interval.
@@ -86,7 +78,7 @@ void wiredBoard(const QString& program) {
     check(board.started() && board.waitForLine("plugged into", 0).has_value(),
           "the emulator starts and plugs in");
     HIDComm link(tarnovid::makeHidapiBackend());
-    configure(link);
+    tarnovid::test::matchGenuineBoard(link);
     QSignalSpy connected(&link, &HIDComm::Connected);
     QSignalSpy disconnected(&link, &HIDComm::Disconnected);
     const bool isOpen = connectWithin(link, 5000).has_value();
@@ -154,7 +146,7 @@ void silentBoard(const QString& program) {
     Board board(program, {"--never-answer"});
     board.waitForLine("plugged into", 0);
     HIDComm link(tarnovid::makeHidapiBackend());
-    configure(link);
+    tarnovid::test::matchGenuineBoard(link);
     if (!connectWithin(link, 5000)) {
         check(false, "the silent board connects");
         board.dump();
@@ -183,7 +175,7 @@ void unpluggingBoard(const QString& program) {
                           "--replug-after", "300"});
     board.waitForLine("plugged into", 0);
     HIDComm link(tarnovid::makeHidapiBackend());
-    configure(link);
+    tarnovid::test::matchGenuineBoard(link);
     if (!connectWithin(link, 2500)) {
         check(false, "the unplugging board connects before its unplug");
         board.dump();
@@ -235,7 +227,7 @@ void replugFoundOnArrival(const QString& program) {
     Board board(program, {"--unplug-after", "2500", "--replug-after", "300"});
     board.waitForLine("plugged into", 0);
     HIDComm link(tarnovid::makeHidapiBackend());
-    configure(link);
+    tarnovid::test::matchGenuineBoard(link);
     if (!connectWithin(link, 2000)) {
         check(false, "the board connects before its unplug");
         board.dump();
@@ -244,11 +236,11 @@ void replugFoundOnArrival(const QString& program) {
     link.watchArrivals();
     // A listener of our own tells how much of the figure is the link's reaction to the news.
     std::optional<Clock::time_point> announcedAt;
-    const auto listener = tarnovid::watchSystemArrivals([&](std::string_view subsystem,
-                                                            std::string_view action) {
-        if (subsystem == "hidraw" && action == "add" && !announcedAt)
-            announcedAt = Clock::now();
-    });
+    const auto listener =
+        tarnovid::watchSystemArrivals([&](std::string_view subsystem, std::string_view action) {
+            if (subsystem == "hidraw" && action == "add" && !announcedAt)
+                announcedAt = Clock::now();
+        });
     std::optional<Clock::time_point> lostAt;
     std::optional<Clock::time_point> connectedAt;
     QEventLoop loop;

@@ -1,6 +1,7 @@
 // The link as the window sees it, against simulated boards on real threads.
 
 #include "device_match.h"
+#include "genuine_board_match.h"
 #include "hidcomm.h"
 #include "sim_board.h"
 
@@ -9,7 +10,6 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
-
 #include <functional>
 #include <optional>
 #include <thread>
@@ -25,16 +25,6 @@ std::optional<LinkError::Kind> kindOf(const std::function<void()>& call) {
         return e.kind();
     }
     return std::nullopt;
-}
-
-// The settings the window gives its link.
-void configure(HIDComm& link) {
-    link.matchvid = 0x1234;
-    link.matchpid = 1;
-    link.matchversion = 1;
-    link.matchmethod = kMatchAll;
-    link.matchmanufacturer = QStringLiteral("Dravelko");
-    link.matchproduct = QStringLiteral("USB Tarnovid");
 }
 
 QByteArray request(quint8 command, quint8 value) {
@@ -71,7 +61,7 @@ struct Rig {
     HIDComm link{backend};
     QSignalSpy connected{&link, &HIDComm::Connected};
     QSignalSpy disconnected{&link, &HIDComm::Disconnected};
-    Rig() { configure(link); }
+    Rig() { test::matchGenuineBoard(link); }
 };
 
 } // namespace
@@ -138,7 +128,7 @@ void HIDCommTest::picksTheFirstMatchingBoardAndOpensNoOther() {
     auto first = backend->addTarnovid("sim/d");
 
     HIDComm link(backend);
-    configure(link);
+    test::matchGenuineBoard(link);
     link.Connect();
     QVERIFY(link.IsConnected());
     QVERIFY(first->isOpen());
@@ -155,7 +145,7 @@ void HIDCommTest::matchMethodDecidesWhichFieldsCount() {
     auto board = backend->addBoard(rebadged);
 
     HIDComm link(backend);
-    configure(link);
+    test::matchGenuineBoard(link);
     link.Connect();
     QVERIFY(!link.IsConnected()); // every field counts
 
@@ -168,7 +158,7 @@ void HIDCommTest::matchMethodDecidesWhichFieldsCount() {
 void HIDCommTest::withoutBoardEveryMemberFailsWithLinkError() {
     auto backend = std::make_shared<SimBackend>();
     HIDComm link(backend);
-    configure(link);
+    test::matchGenuineBoard(link);
     QSignalSpy connected(&link, &HIDComm::Connected);
     link.Connect();
     link.Connect();
@@ -398,7 +388,7 @@ void HIDCommTest::destructionClosesTheBoard() {
     auto board = backend->addTarnovid();
     {
         HIDComm link(backend);
-        configure(link);
+        test::matchGenuineBoard(link);
         link.Connect();
         QVERIFY(board->isOpen());
         board->unplug(); // leaves a loss notice behind for an object about to go

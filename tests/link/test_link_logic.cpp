@@ -4,10 +4,10 @@
 #include "device_text.h"
 #include "link_error.h"
 #include "report_framing.h"
+#include "sim_board.h"
 #include "wide_text.h"
 
 #include <QTest>
-
 #include <functional>
 #include <optional>
 
@@ -16,15 +16,7 @@ using namespace tarnovid;
 namespace {
 
 HidDeviceInfo genuine(std::string path = "/dev/hidraw3") {
-    HidDeviceInfo info;
-    info.path = std::move(path);
-    info.vendorId = 0x1234;
-    info.productId = 1;
-    info.releaseNumber = 1;
-    info.manufacturer = "Dravelko";
-    info.product = "USB Tarnovid";
-    info.bus = HidBus::Usb;
-    return info;
+    return tarnovidDeviceInfo(std::move(path));
 }
 
 MatchRule tarnovidRule(int method = kMatchAll) {
@@ -65,7 +57,7 @@ void LinkLogicTest::eachBitChecksOnlyItsOwnField_data() {
     QTest::addColumn<int>("bit");
     QTest::addColumn<int>("field"); // which field of the device is spoiled
     // Field numbers: 0 vendor, 1 product id, 2 release, 3 manufacturer, 4 product, 5 bus.
-    const int bits[] = {kMatchVendorId,      kMatchProductId, kMatchVersion,
+    const int bits[] = {kMatchVendorId,     kMatchProductId,     kMatchVersion,
                         kMatchManufacturer, kMatchProductString, kMatchBusUsb};
     for (int bit = 0; bit < 6; ++bit)
         for (int field = 0; field < 6; ++field)
@@ -77,14 +69,26 @@ void LinkLogicTest::eachBitChecksOnlyItsOwnField() {
     QFETCH(int, field);
     HidDeviceInfo device = genuine();
     switch (field) {
-    case 0: device.vendorId = 0x1235; break;
-    case 1: device.productId = 2; break;
-    case 2: device.releaseNumber = 0x0100; break;
-    case 3: device.manufacturer = "dravelko"; break; // case counts
-    case 4: device.product = "USB Tarnovid "; break; // so does a trailing blank
-    case 5: device.bus = HidBus::Bluetooth; break;
+    case 0:
+        device.vendorId = 0x1235;
+        break;
+    case 1:
+        device.productId = 2;
+        break;
+    case 2:
+        device.releaseNumber = 0x0100;
+        break;
+    case 3:
+        device.manufacturer = "dravelko";
+        break; // case counts
+    case 4:
+        device.product = "USB Tarnovid ";
+        break; // so does a trailing blank
+    case 5:
+        device.bus = HidBus::Bluetooth;
+        break;
     }
-    const int bits[] = {kMatchVendorId,      kMatchProductId, kMatchVersion,
+    const int bits[] = {kMatchVendorId,     kMatchProductId,     kMatchVersion,
                         kMatchManufacturer, kMatchProductString, kMatchBusUsb};
     const bool spoiledFieldIsChecked = bits[field] == bit;
     QVERIFY(deviceMatches(tarnovidRule(bit), genuine()));
@@ -217,7 +221,8 @@ void LinkLogicTest::wideTextBecomesUtf8() {
     QCOMPARE(utf8FromWide(L"\u010D \u20AC \U0001F600"), expected);
     // Broken input still yields valid UTF-8.
     const char16_t loneHigh[] = {u'a', 0xD83D, u'b', 0};
-    QCOMPARE(utf8FromUtf16(loneHigh), std::string("a\xEF\xBF\xBD" "b"));
+    QCOMPARE(utf8FromUtf16(loneHigh), std::string("a\xEF\xBF\xBD"
+                                                  "b"));
     const char32_t beyond[] = {0x110000, 0};
     QCOMPARE(utf8FromUtf32(beyond), std::string("\xEF\xBF\xBD"));
 }

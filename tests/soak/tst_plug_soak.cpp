@@ -3,13 +3,13 @@
 // behind: no open handle, no extra thread, no memory growth.
 
 #include "device_match.h"
+#include "genuine_board_match.h"
 #include "hidcomm.h"
 #include "sim_board.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTest>
-
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -38,8 +38,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr int kCycles = 1000; // TARNOVID_SOAK_CYCLES overrides, in whole epochs
-constexpr int kEpoch = 100;     // cycles per simulated board, see SwitchableBackend
+constexpr int kCycles = 1000;    // TARNOVID_SOAK_CYCLES overrides, in whole epochs
+constexpr int kEpoch = 100;      // cycles per simulated board, see SwitchableBackend
 constexpr int kWarmUpEpochs = 2; // allocator pools, thread stack cache, Qt's lazy statics
 // Growth allowed between the end of warm-up and the end of the run. The heap figure is exact:
 // a per-cycle leak of one small object (~50 bytes) over 800 cycles already exceeds its slack.
@@ -107,15 +107,6 @@ public:
 private:
     unsigned long long state_ = 0x7A4E0D1DULL;
 };
-
-void configure(HIDComm& link) {
-    link.matchvid = 0x1234;
-    link.matchpid = 1;
-    link.matchversion = 1;
-    link.matchmethod = kMatchAll;
-    link.matchmanufacturer = QStringLiteral("Dravelko");
-    link.matchproduct = QStringLiteral("USB Tarnovid");
-}
 
 struct Tally {
     int connected = 0;
@@ -227,8 +218,10 @@ void PlugSoakTest::runEpoch(int first, int last) {
         }
     }
     plugger.join();
-    QVERIFY2(!stuck, qPrintable(QString("the link did not reconnect in cycle %1")
-                                    .arg(connectedCycle_.load() + 1)));
+    QVERIFY2(
+        !stuck,
+        qPrintable(
+            QString("the link did not reconnect in cycle %1").arg(connectedCycle_.load() + 1)));
     QVERIFY2(!link_->IsConnected(), "the link still holds a board unplugged a minute ago");
 
     // One open per cycle, each handle closed again.
@@ -243,7 +236,7 @@ void PlugSoakTest::plugCyclesLeaveNothingBehind() {
     const int threadsBefore = threadCount();
 
     link_ = std::make_unique<HIDComm>(backend_);
-    configure(*link_);
+    test::matchGenuineBoard(*link_);
     connect(link_.get(), &HIDComm::Connected, this, [this] {
         ++tally_.connected;
         connectedCycle_ = plugCycle_.load();
