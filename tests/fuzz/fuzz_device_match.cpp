@@ -9,6 +9,7 @@
 
 #include "device_match.h"
 #include "device_text.h"
+#include "fuzz_device.h"
 #include "fuzz_input.h"
 
 #include <string>
@@ -20,21 +21,8 @@ using namespace tarnovid::fuzz;
 namespace {
 
 constexpr std::size_t kMaxDevices = 64;
-constexpr int kKnownBits[] = {kMatchVendorId, kMatchProductId,     kMatchVersion,
+constexpr int kKnownBits[] = {kMatchVendorId,     kMatchProductId,     kMatchVersion,
                               kMatchManufacturer, kMatchProductString, kMatchBusUsb};
-
-HidDeviceInfo readDevice(FuzzInput& in) {
-    HidDeviceInfo d;
-    d.path = in.text();
-    d.vendorId = in.u16();
-    d.productId = in.u16();
-    d.releaseNumber = in.u16();
-    d.bus = static_cast<HidBus>(in.u8() % 5);
-    d.manufacturer = in.text();
-    d.product = in.text();
-    d.serialNumber = in.text();
-    return d;
-}
 
 MatchRule withMethod(MatchRule rule, int method) {
     rule.method = method;

@@ -11,9 +11,11 @@
 
 #include "device_match.h"
 #include "device_text.h"
+#include "fuzz_device.h"
 #include "fuzz_input.h"
 #include "hid_backend.h"
 #include "hidcomm.h"
+#include "link_failure.h"
 #include "report_framing.h"
 
 #include <QCoreApplication>
@@ -128,28 +130,6 @@ public:
     }
 };
 
-HidDeviceInfo readDevice(FuzzInput& in) {
-    HidDeviceInfo d;
-    d.path = in.text();
-    d.vendorId = in.u16();
-    d.productId = in.u16();
-    d.releaseNumber = in.u16();
-    d.bus = static_cast<HidBus>(in.u8() % 5);
-    d.manufacturer = in.text();
-    d.product = in.text();
-    d.serialNumber = in.text();
-    return d;
-}
-
-std::optional<LinkError::Kind> kindOf(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const LinkError& e) {
-        return e.kind();
-    }
-    return std::nullopt;
-}
-
 bool badCount(int count, std::size_t available) {
     return count < 0 || count > int(kReportSize) || std::size_t(count) > available;
 }
@@ -196,7 +176,7 @@ void run(FuzzInput& in) {
         }
         case 1: {
             QString text;
-            const auto kind = kindOf([&] { text = link.DeviceText(); });
+            const auto kind = test::kindOf([&] { text = link.DeviceText(); });
             FUZZ_CHECK(kind ? *kind == LinkError::Kind::NotOpen && !wasOpen
                             : wasOpen && text == expectedText && !text.isEmpty());
             break;
@@ -211,7 +191,7 @@ void run(FuzzInput& in) {
                 std::lock_guard lock(backend->board->mutex);
                 backend->board->answers.push_back(in.bytes(in.u8()));
             }
-            const auto kind = kindOf([&] { link.Write(bytes, static_cast<qint16>(count)); });
+            const auto kind = test::kindOf([&] { link.Write(bytes, static_cast<qint16>(count)); });
             if (!wasOpen)
                 FUZZ_CHECK(kind == LinkError::Kind::NotOpen);
             else if (badCount(count, raw.size()))
@@ -235,7 +215,7 @@ void run(FuzzInput& in) {
             if (wasOpen && !badCount(count, kReportSize) && !quick)
                 break;
             QByteArray reply;
-            const auto kind = kindOf([&] { reply = link.Read(static_cast<qint16>(count)); });
+            const auto kind = test::kindOf([&] { reply = link.Read(static_cast<qint16>(count)); });
             if (!wasOpen)
                 FUZZ_CHECK(kind == LinkError::Kind::NotOpen);
             else if (badCount(count, kReportSize))

@@ -14,7 +14,9 @@ namespace tarnovid::fuzz {
 
 class FuzzInput {
 public:
-    FuzzInput(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+    FuzzInput(const std::uint8_t* data, std::size_t size)
+        : data_(data)
+        , size_(size) {}
 
     bool empty() const { return pos_ >= size_; }
     std::size_t left() const { return empty() ? 0 : size_ - pos_; }

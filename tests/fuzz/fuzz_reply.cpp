@@ -14,7 +14,6 @@
 #include "report_pump.h"
 
 #include <QByteArray>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -40,7 +39,8 @@ struct Step {
 // it, and once the device has failed it stays failed.
 class ScriptedDevice final : public HidDevice {
 public:
-    explicit ScriptedDevice(std::vector<Step> steps) : steps_(std::move(steps)) {}
+    explicit ScriptedDevice(std::vector<Step> steps)
+        : steps_(std::move(steps)) {}
     int write(const std::uint8_t*, std::size_t) override { return -1; }
     int readTimeout(std::uint8_t* data, std::size_t length, int) override {
         if (next_ == steps_.size())
@@ -136,13 +136,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::condition_variable lostSignal;
     int lostCalls = 0;
     {
-        ReportPump pump(device,
-                        [&] {
-                            std::lock_guard lock(mutex);
-                            ++lostCalls;
-                            lostSignal.notify_all();
-                        },
-                        1ms);
+        ReportPump pump(
+            device,
+            [&] {
+                std::lock_guard lock(mutex);
+                ++lostCalls;
+                lostSignal.notify_all();
+            },
+            1ms);
         {
             // Let the reader play the whole script first, so the queue's contents are exact.
             std::unique_lock lock(mutex);

@@ -83,7 +83,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (u == 0)
                 break;
             units += static_cast<wchar_t>(u);
-            asUtf32 += static_cast<char32_t>(static_cast<std::make_unsigned_t<wchar_t>>(units.back()));
+            asUtf32 +=
+                static_cast<char32_t>(static_cast<std::make_unsigned_t<wchar_t>>(units.back()));
         }
         const std::string utf8 = utf8FromWide(units.c_str());
         if constexpr (sizeof(wchar_t) == 4) {

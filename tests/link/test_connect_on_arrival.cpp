@@ -9,7 +9,6 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
-
 #include <string_view>
 
 using namespace tarnovid;
@@ -30,7 +29,8 @@ struct Announcer {
 
 class FakeWatch final : public ArrivalWatch {
 public:
-    explicit FakeWatch(Announcer& announcer) : announcer_(announcer) {}
+    explicit FakeWatch(Announcer& announcer)
+        : announcer_(announcer) {}
     ~FakeWatch() override { announcer_.handler = nullptr; }
 
 private:
@@ -125,7 +125,8 @@ void ConnectOnArrivalTest::onlyANewHidrawNodeIsWorthALook() {
     rig.link->Connect();
     QVERIFY(rig.link->IsConnected());
     const int looksWhileOpen = rig.backend->enumerateCount();
-    system.announce("hidraw", "add"); // some other device: the open board is kept, nothing looked up
+    system.announce("hidraw",
+                    "add"); // some other device: the open board is kept, nothing looked up
     Rig::settle();
     QCOMPARE(rig.backend->enumerateCount(), looksWhileOpen);
     QCOMPARE(rig.board->openCount(), 1);

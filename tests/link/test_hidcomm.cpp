@@ -3,6 +3,7 @@
 #include "device_match.h"
 #include "genuine_board_match.h"
 #include "hidcomm.h"
+#include "link_failure.h"
 #include "sim_board.h"
 
 #include <QElapsedTimer>
@@ -17,15 +18,6 @@
 using namespace tarnovid;
 
 namespace {
-
-std::optional<LinkError::Kind> kindOf(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const LinkError& e) {
-        return e.kind();
-    }
-    return std::nullopt;
-}
 
 QByteArray request(quint8 command, quint8 value) {
     QByteArray buffer(9, '\0');
@@ -166,9 +158,9 @@ void HIDCommTest::withoutBoardEveryMemberFailsWithLinkError() {
     QVERIFY(!link.IsConnected());
     QCOMPARE(connected.count(), 0);
     using K = LinkError::Kind;
-    QVERIFY(kindOf([&] { link.DeviceText(); }) == K::NotOpen);
-    QVERIFY(kindOf([&] { link.Write(request(0xFB, 1), 2); }) == K::NotOpen);
-    QVERIFY(kindOf([&] { link.Read(2); }) == K::NotOpen);
+    QVERIFY(test::kindOf([&] { link.DeviceText(); }) == K::NotOpen);
+    QVERIFY(test::kindOf([&] { link.Write(request(0xFB, 1), 2); }) == K::NotOpen);
+    QVERIFY(test::kindOf([&] { link.Read(2); }) == K::NotOpen);
     link.Release();
     QVERIFY(!link.IsConnected());
 }
@@ -209,11 +201,11 @@ void HIDCommTest::badCountsAreRejectedAndNothingIsSent() {
     rig.link.Connect();
     using K = LinkError::Kind;
     const QByteArray buffer = request(0xFB, 0xFF);
-    QVERIFY(kindOf([&] { rig.link.Write(buffer, -1); }) == K::Rejected);
-    QVERIFY(kindOf([&] { rig.link.Write(buffer, 65); }) == K::Rejected);
-    QVERIFY(kindOf([&] { rig.link.Write(buffer, 10); }) == K::Rejected); // buffer holds 9
-    QVERIFY(kindOf([&] { rig.link.Read(-1); }) == K::Rejected);
-    QVERIFY(kindOf([&] { rig.link.Read(65); }) == K::Rejected);
+    QVERIFY(test::kindOf([&] { rig.link.Write(buffer, -1); }) == K::Rejected);
+    QVERIFY(test::kindOf([&] { rig.link.Write(buffer, 65); }) == K::Rejected);
+    QVERIFY(test::kindOf([&] { rig.link.Write(buffer, 10); }) == K::Rejected); // buffer holds 9
+    QVERIFY(test::kindOf([&] { rig.link.Read(-1); }) == K::Rejected);
+    QVERIFY(test::kindOf([&] { rig.link.Read(65); }) == K::Rejected);
     QVERIFY(rig.board->writes().empty());
     QVERIFY(rig.link.IsConnected()); // a caller's mistake is not a lost board
     QCOMPARE(rig.disconnected.count(), 0);
@@ -248,7 +240,7 @@ void HIDCommTest::stalledBoardTimesOutAfterTheFullWait() {
     rig.link.Write(request(0xFC, 0), 2);
     QElapsedTimer clock;
     clock.start();
-    QVERIFY(kindOf([&] { rig.link.Read(2); }) == LinkError::Kind::TimedOut);
+    QVERIFY(test::kindOf([&] { rig.link.Read(2); }) == LinkError::Kind::TimedOut);
     const qint64 waited = clock.elapsed();
     QVERIFY2(waited >= kReadTimeoutMs && waited < kReadTimeoutMs + 300,
              qPrintable(QString::number(waited)));
@@ -268,7 +260,7 @@ void HIDCommTest::reportsFromBeforeTheWriteAreNeverTheAnswer() {
     // An answer that comes after its read gave up must not answer the next request.
     rig.board->setAnswerDelayMs(kReadTimeoutMs + 150);
     rig.link.Write(request(0xFC, 0), 2);
-    QVERIFY(kindOf([&] { rig.link.Read(2); }) == LinkError::Kind::TimedOut);
+    QVERIFY(test::kindOf([&] { rig.link.Read(2); }) == LinkError::Kind::TimedOut);
     QTRY_COMPARE(rig.board->pendingInputReports(), std::size_t(0)); // the late one is in
     rig.board->setAnswerDelayMs(0);
     rig.board->setInputs(0x02);
@@ -285,7 +277,7 @@ void HIDCommTest::unplugDuringReadFailsPromptlyAndDisconnectsOnce() {
     clock.start();
     {
         DelayedUnplug unplug(rig.board, 100);
-        QVERIFY(kindOf([&] { rig.link.Read(2); }) == LinkError::Kind::Lost);
+        QVERIFY(test::kindOf([&] { rig.link.Read(2); }) == LinkError::Kind::Lost);
     }
     QVERIFY2(clock.elapsed() < 300, qPrintable(QString::number(clock.elapsed())));
     QVERIFY(!rig.link.IsConnected());
@@ -295,7 +287,7 @@ void HIDCommTest::unplugDuringReadFailsPromptlyAndDisconnectsOnce() {
     QTest::qWait(50); // the reader's own notice arrives now and must change nothing
     QCOMPARE(rig.disconnected.count(), 1);
     QCOMPARE(rig.board->closeCount(), 1);
-    QVERIFY(kindOf([&] { rig.link.DeviceText(); }) == LinkError::Kind::NotOpen);
+    QVERIFY(test::kindOf([&] { rig.link.DeviceText(); }) == LinkError::Kind::NotOpen);
 }
 
 void HIDCommTest::idleUnplugIsNoticedOnTheOwnersThread() {
@@ -327,7 +319,7 @@ void HIDCommTest::staleLossNoticeLeavesTheNextBoardAlone() {
     rig.board->setStall(true);
     {
         DelayedUnplug unplug(rig.board, 50);
-        QVERIFY(kindOf([&] { rig.link.Read(2); }) == LinkError::Kind::Lost);
+        QVERIFY(test::kindOf([&] { rig.link.Read(2); }) == LinkError::Kind::Lost);
     }
     // The reader's notice is still queued while the board comes back and is opened again.
     rig.board->plug();
@@ -344,7 +336,7 @@ void HIDCommTest::failedWriteGivesTheBoardUpOnce() {
     rig.link.Connect();
     rig.board->unplug();
     // Before the loss notice has been handled the link still believes in the board.
-    QVERIFY(kindOf([&] { rig.link.Write(request(0xFB, 1), 2); }) == LinkError::Kind::Lost);
+    QVERIFY(test::kindOf([&] { rig.link.Write(request(0xFB, 1), 2); }) == LinkError::Kind::Lost);
     QVERIFY(!rig.link.IsConnected());
     QCOMPARE(rig.disconnected.count(), 1);
     QCOMPARE(rig.board->closeCount(), 1);

@@ -3,6 +3,7 @@
 #include "device_match.h"
 #include "device_text.h"
 #include "link_error.h"
+#include "link_failure.h"
 #include "report_framing.h"
 #include "sim_board.h"
 #include "wide_text.h"
@@ -21,15 +22,6 @@ HidDeviceInfo genuine(std::string path = "/dev/hidraw3") {
 
 MatchRule tarnovidRule(int method = kMatchAll) {
     return {method, 0x1234, 1, 1, "Dravelko", "USB Tarnovid"};
-}
-
-std::optional<LinkError::Kind> kindOf(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const LinkError& e) {
-        return e.kind();
-    }
-    return std::nullopt;
 }
 
 } // namespace
@@ -178,11 +170,11 @@ void LinkLogicTest::outputFrameIsReportIdThenBytesThenZeros() {
 void LinkLogicTest::countsOutsideTheReportOrTheBufferAreRejected() {
     const std::uint8_t bytes[80] = {};
     using K = LinkError::Kind;
-    QVERIFY(kindOf([&] { frameOutputReport(bytes, sizeof bytes, -1); }) == K::Rejected);
-    QVERIFY(kindOf([&] { frameOutputReport(bytes, sizeof bytes, 65); }) == K::Rejected);
-    QVERIFY(kindOf([&] { frameOutputReport(bytes, 1, 2); }) == K::Rejected);
-    QVERIFY(kindOf([&] { replyBytes({1, 2}, -1); }) == K::Rejected);
-    QVERIFY(kindOf([&] { replyBytes({1, 2}, 65); }) == K::Rejected);
+    QVERIFY(test::kindOf([&] { frameOutputReport(bytes, sizeof bytes, -1); }) == K::Rejected);
+    QVERIFY(test::kindOf([&] { frameOutputReport(bytes, sizeof bytes, 65); }) == K::Rejected);
+    QVERIFY(test::kindOf([&] { frameOutputReport(bytes, 1, 2); }) == K::Rejected);
+    QVERIFY(test::kindOf([&] { replyBytes({1, 2}, -1); }) == K::Rejected);
+    QVERIFY(test::kindOf([&] { replyBytes({1, 2}, 65); }) == K::Rejected);
     QCOMPARE(frameOutputReport(bytes, 0, 0)[1], 0);
 }
 

@@ -6,7 +6,6 @@
 
 #include <QElapsedTimer>
 #include <QTest>
-
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -123,7 +122,8 @@ void ReportPumpTest::idleReaderSleeps() {
     QTest::qWait(600);
     // Each read blocks for a whole slice; a spinning reader would make thousands of calls.
     const int slices = 600 / static_cast<int>(ReportPump::kReadSlice.count());
-    QVERIFY2(sim.board->readCalls() <= slices + 2, qPrintable(QString::number(sim.board->readCalls())));
+    QVERIFY2(sim.board->readCalls() <= slices + 2,
+             qPrintable(QString::number(sim.board->readCalls())));
 }
 
 void ReportPumpTest::stopEndsTheReaderAndIsIdempotent() {
