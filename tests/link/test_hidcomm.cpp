@@ -1,5 +1,6 @@
 // The link as the window sees it, against simulated boards on real threads.
 
+#include "board_report.h"
 #include "device_match.h"
 #include "genuine_board_match.h"
 #include "hidcomm.h"
@@ -24,13 +25,6 @@ QByteArray request(quint8 command, quint8 value) {
     buffer[0] = static_cast<char>(command);
     buffer[1] = static_cast<char>(value);
     return buffer;
-}
-
-std::vector<std::uint8_t> expectedReport(std::uint8_t command, std::uint8_t value) {
-    std::vector<std::uint8_t> report(64, 0);
-    report[0] = command;
-    report[1] = value;
-    return report;
 }
 
 // Unplugs the board from another thread after a while, as a user would during a blocking call.
@@ -192,7 +186,7 @@ void HIDCommTest::writeSendsOneZeroPaddedReport() {
     rig.link.Write(buffer, 2);
     const auto writes = rig.board->writes();
     QCOMPARE(writes.size(), std::size_t(1));
-    QCOMPARE(writes[0], expectedReport(0xFB, 0x81));
+    QCOMPARE(writes[0], test::boardReport(0xFB, 0x81));
     QCOMPARE(rig.board->outputs(), 0x81);
 }
 
