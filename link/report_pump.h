@@ -27,7 +27,8 @@ public:
 
     enum class Wait { Report, TimedOut, Lost };
 
-    // onLost runs once, on the reader thread, when the device fails; the reader then stops.
+    // onLost runs once, on the reader thread, when the device fails, after lost() has turned
+    // true; the reader then stops.
     ReportPump(HidDevice& device, std::function<void()> onLost,
                std::chrono::milliseconds readSlice = kReadSlice);
     ~ReportPump(); // stop()
