@@ -1,5 +1,8 @@
 #include "layout.h"
 
+#include "board_facts.h"
+#include "device_match.h"
+
 #include <array>
 
 namespace tarnovid {
@@ -12,7 +15,8 @@ namespace c = colour;
 
 constexpr WindowSpec kWindow{"Usbport01", "USB Tarnovid ", 6705, 4890, c::LightCyan, 1000};
 
-constexpr LinkSpec kLink{0x1234, 1, 1, 63, "Dravelko", "USB Tarnovid"};
+constexpr LinkSpec kLink{board::kVendorId, board::kProductId, board::kRelease, kMatchAll,
+                         board::kManufacturer, board::kProduct};
 
 // Creation order is stacking order: later entries lie above earlier ones, so the section captions
 // cover the frame lines (drawn first, see kLines) and buttons and the status box lie on top.

@@ -2,6 +2,8 @@
 // The two commands the window sends to the board. Each click builds a fresh zero-filled request
 // buffer; only its first two bytes are sent.
 
+#include "board_facts.h"
+
 #include <QByteArray>
 #include <optional>
 
@@ -9,8 +11,8 @@ namespace tarnovid {
 
 inline constexpr int kRequestSize = 9;
 inline constexpr qint16 kRequestCount = 2;
-inline constexpr char kWriteOutputs = char(0xFB); // byte 1: output byte, bit i drives Di
-inline constexpr char kReadInputs = char(0xFC);   // byte 1: 0; the answer's byte 0 is the inputs
+inline constexpr char kWriteOutputs = char(board::kSetOutputs);
+inline constexpr char kReadInputs = char(board::kReadInputs);
 
 QByteArray newRequest();
 

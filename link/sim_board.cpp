@@ -1,5 +1,7 @@
 #include "sim_board.h"
 
+#include "board_facts.h"
+
 #include <algorithm>
 
 namespace tarnovid {
@@ -11,11 +13,11 @@ constexpr std::size_t kReport = 64;
 HidDeviceInfo tarnovidDeviceInfo(std::string path) {
     HidDeviceInfo info;
     info.path = std::move(path);
-    info.vendorId = 0x1234;
-    info.productId = 1;
-    info.releaseNumber = 1;
-    info.manufacturer = "Dravelko";
-    info.product = "USB Tarnovid";
+    info.vendorId = board::kVendorId;
+    info.productId = board::kProductId;
+    info.releaseNumber = board::kRelease;
+    info.manufacturer = board::kManufacturer;
+    info.product = board::kProduct;
     info.bus = HidBus::Usb;
     info.interfaceNumber = 0;
     return info;
@@ -161,9 +163,9 @@ int SimBoard::deviceWrite(std::uint64_t session, const std::uint8_t* data, std::
         return -1;
     writes_.emplace_back(data + 1, data + length);
     const std::uint8_t command = length > 1 ? data[1] : 0;
-    if (command == kSetOutputs) {
+    if (command == board::kSetOutputs) {
         outputs_ = length > 2 ? data[2] : 0;
-    } else if (command == kGetInputs && !stalled_) {
+    } else if (command == board::kReadInputs && !stalled_) {
         std::vector<std::uint8_t> answer(kReport, 0);
         answer[0] = wired_ ? static_cast<std::uint8_t>(outputs_ & 0x07) : inputs_;
         answer.resize(static_cast<std::size_t>(answerLength_));

@@ -23,9 +23,6 @@ HidDeviceInfo tarnovidDeviceInfo(std::string path = "sim/tarnovid-0");
 
 class SimBoard : public std::enable_shared_from_this<SimBoard> {
 public:
-    static constexpr std::uint8_t kSetOutputs = 0xFB; // followed by the output byte
-    static constexpr std::uint8_t kGetInputs = 0xFC;  // answered with the input byte first
-
     explicit SimBoard(HidDeviceInfo info);
     const HidDeviceInfo& info() const { return info_; }
 

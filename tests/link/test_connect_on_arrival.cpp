@@ -2,7 +2,7 @@
 // udev: which announcements lead to a Connect, how many, and that none does after Release.
 
 #include "arrival_watch.h"
-#include "device_match.h"
+#include "genuine_board_match.h"
 #include "hidcomm.h"
 #include "sim_board.h"
 
@@ -56,12 +56,7 @@ struct Rig {
     QSignalSpy disconnected{link.get(), &HIDComm::Disconnected};
 
     Rig() {
-        link->matchvid = 0x1234;
-        link->matchpid = 1;
-        link->matchversion = 1;
-        link->matchmethod = kMatchAll;
-        link->matchmanufacturer = QStringLiteral("Dravelko");
-        link->matchproduct = QStringLiteral("USB Tarnovid");
+        test::matchGenuineBoard(*link);
         board->unplug(); // nothing there until a test plugs it in
     }
 

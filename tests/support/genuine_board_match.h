@@ -1,18 +1,19 @@
 #pragma once
 // The match settings the window gives its link, for tests and tools that drive the link alone.
 
+#include "board_facts.h"
 #include "device_match.h"
 #include "hidcomm.h"
 
 namespace tarnovid::test {
 
 inline void matchGenuineBoard(HIDComm& link) {
-    link.matchvid = 0x1234;
-    link.matchpid = 1;
-    link.matchversion = 1;
+    link.matchvid = board::kVendorId;
+    link.matchpid = board::kProductId;
+    link.matchversion = board::kRelease;
     link.matchmethod = kMatchAll;
-    link.matchmanufacturer = QStringLiteral("Dravelko");
-    link.matchproduct = QStringLiteral("USB Tarnovid");
+    link.matchmanufacturer = QString::fromUtf8(board::kManufacturer);
+    link.matchproduct = QString::fromUtf8(board::kProduct);
 }
 
 } // namespace tarnovid::test
