@@ -1,5 +1,6 @@
 #include "usbport01.h"
 
+#include "control_binding.h"
 #include "fonts.h"
 #include "handler_boundary.h"
 #include "hidcomm.h"
@@ -25,6 +26,10 @@ QRect pixelBox(const ControlSpec& def) {
 }
 
 QString text(std::string_view s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
+
+QString objectNameOf(std::string_view name, int index) {
+    return index == kSingle ? text(name) : text(name) + QString("(%1)").arg(index);
+}
 
 // Mouse button and modifier codes as the handler's arguments carry them.
 qint16 buttonCode(Qt::MouseButton button) {
@@ -80,17 +85,23 @@ void Usbport01::createControls() {
     const QColor systemText = palette().color(QPalette::WindowText);
     auto resolve = [&](Rgb c) { return c == kSystemText ? fromQColor(systemText) : c; };
 
+    ControlBinding binding;
+    binding.member(Shape1);
+    binding.member(Shape2);
+    binding.member("Command1", Command1, kSingle);
+    binding.member("Command2", Command2, kSingle);
+    binding.member("Text1", Text1, kSingle);
+    for (std::string_view name :
+         {"Label1", "Label2", "Label3", "Label4", "Line1", "Line2", "Line3", "Line4"})
+        binding.unheld(name);
+
     // Lines first: everything else is stacked above them.
     for (const LineSpec& def : lineSpecs()) {
         auto* line = new Line(QPoint(twipsToPixels(def.x1), twipsToPixels(def.y1)),
                               QPoint(twipsToPixels(def.x2), twipsToPixels(def.y2)), def.colour,
                               def.widthPixels, this);
-        line->setObjectName(text(def.name) + QString("(%1)").arg(def.index));
-        ControlArray<Line>* array = def.name == "Line1"   ? &Line1
-                                    : def.name == "Line2" ? &Line2
-                                    : def.name == "Line3" ? &Line3
-                                                           : &Line4;
-        array->add(def.index, line);
+        line->setObjectName(objectNameOf(def.name, def.index));
+        binding.bind(def.name, def.index, line);
     }
 
     std::vector<std::pair<int, QWidget*>> focusable;
@@ -98,46 +109,29 @@ void Usbport01::createControls() {
         QWidget* widget = nullptr;
         switch (def.kind) {
         case ControlKind::Circle:
-        case ControlKind::RoundedRect: {
-            auto* shape = new Shape(def.kind == ControlKind::Circle ? Shape::Form::Circle
-                                                                     : Shape::Form::RoundedRect,
-                                    def.back, resolve(def.fore), this);
-            (def.name == "Shape1" ? Shape1 : Shape2).add(def.index, shape);
-            widget = shape;
+        case ControlKind::RoundedRect:
+            widget = new Shape(def.kind == ControlKind::Circle ? Shape::Form::Circle
+                                                               : Shape::Form::RoundedRect,
+                               def.back, resolve(def.fore), this);
             break;
-        }
-        case ControlKind::Label: {
-            auto* label = new Label(text(def.text), resolve(def.fore), def.back, this);
-            if (def.name == "Label1")
-                Label1.add(def.index, label);
-            else if (def.name == "Label2")
-                Label2.add(def.index, label);
-            else if (def.name == "Label4")
-                Label4.add(def.index, label);
-            else
-                Label3 = label;
-            widget = label;
+        case ControlKind::Label:
+            widget = new Label(text(def.text), resolve(def.fore), def.back, this);
             break;
-        }
-        case ControlKind::Button: {
-            auto* button = new Button(text(def.text), def.back, this);
-            (def.name == "Command1" ? Command1 : Command2) = button;
-            focusable.emplace_back(def.tabIndex, button);
-            widget = button;
+        case ControlKind::Button:
+            widget = new Button(text(def.text), def.back, this);
+            focusable.emplace_back(def.tabIndex, widget);
             break;
-        }
         case ControlKind::TextBox:
-            Text1 = new StatusBox(def.fore, def.back, this);
-            focusable.emplace_back(def.tabIndex, Text1);
-            widget = Text1;
+            widget = new StatusBox(def.fore, def.back, this);
+            focusable.emplace_back(def.tabIndex, widget);
             break;
         }
-        widget->setObjectName(def.index == kSingle
-                                  ? text(def.name)
-                                  : text(def.name) + QString("(%1)").arg(def.index));
+        widget->setObjectName(objectNameOf(def.name, def.index));
         widget->setGeometry(pixelBox(def));
         widget->setFont(windowFont(def.font));
+        binding.bind(def.name, def.index, widget);
     }
+    binding.checkComplete();
 
     std::sort(focusable.begin(), focusable.end());
     for (std::size_t i = 1; i < focusable.size(); ++i)

@@ -25,19 +25,12 @@ public:
     explicit Usbport01(std::shared_ptr<HidBackend> backend, QWidget* parent = nullptr);
     ~Usbport01() override;
 
-    // Controls, addressed by name and index.
+    // The controls the handlers use, addressed by name and index. The captions and frame lines
+    // are children named like the others ("Label1(0)", "Line2(1)", "Label3") and held by no member.
     ControlArray<Shape> Shape1{"Shape1"}; // LEDs, index = output bit
     ControlArray<Shape> Shape2{"Shape2"}; // input indicators, index = input bit
-    ControlArray<Label> Label1{"Label1"}; // bit captions 0..7 ("D7".."D0") and 17..19 ("T2".."T4")
-    ControlArray<Label> Label2{"Label2"}; // heading
-    ControlArray<Label> Label4{"Label4"}; // section captions
-    ControlArray<Line> Line1{"Line1"};
-    ControlArray<Line> Line2{"Line2"};
-    ControlArray<Line> Line3{"Line3"};
-    ControlArray<Line> Line4{"Line4"};
-    Label* Label3 = nullptr;    // credit line
-    Button* Command1 = nullptr; // "Upisi"
-    Button* Command2 = nullptr; // "Ocitaj"
+    Button* Command1 = nullptr;           // "Upisi"
+    Button* Command2 = nullptr;           // "Ocitaj"
     StatusBox* Text1 = nullptr;
     QTimer* Timer1 = nullptr;
     HIDComm* HIDComm1 = nullptr;

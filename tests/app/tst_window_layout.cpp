@@ -2,6 +2,7 @@
 // actually used, and what the window looks like when rendered.
 
 #include "colours.h"
+#include "control_binding.h"
 #include "fonts.h"
 #include "layout.h"
 #include "window_fixture.h"
@@ -13,6 +14,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
+#include <functional>
 
 using namespace tarnovid;
 using tarnovid::test::ShownWindow;
@@ -58,20 +60,25 @@ private slots:
         QCOMPARE(u.Shape1(0)->x(), 312);
         QCOMPARE(u.Shape1(7)->x(), 24);
         // Bit captions read opposite to their index; input captions stand above their indicator.
+        auto label1 = [&](int i) { return w.label(QStringLiteral("Label1(%1)").arg(i)); };
         for (int i = 0; i < 8; ++i)
-            QCOMPARE(u.Label1(i)->text(), QStringLiteral("D%1").arg(7 - i));
-        QVERIFY(u.Label1(0)->x() < u.Label1(7)->x());
+            QCOMPARE(label1(i)->text(), QStringLiteral("D%1").arg(7 - i));
+        QVERIFY(label1(0)->x() < label1(7)->x());
         for (int bit = 0; bit < 3; ++bit) {
-            QCOMPARE(u.Label1(17 + bit)->text(), QStringLiteral("T%1").arg(2 + bit));
-            QCOMPARE(u.Label1(17 + bit)->x(), u.Shape2(bit)->x());
-            QVERIFY(u.Label1(17 + bit)->y() < u.Shape2(bit)->y());
+            QCOMPARE(label1(17 + bit)->text(), QStringLiteral("T%1").arg(2 + bit));
+            QCOMPARE(label1(17 + bit)->x(), u.Shape2(bit)->x());
+            QVERIFY(label1(17 + bit)->y() < u.Shape2(bit)->y());
             QCOMPARE(u.Shape2(bit)->BackColor(), colour::White);
         }
         QVERIFY(u.Shape2(2)->x() < u.Shape2(1)->x() && u.Shape2(1)->x() < u.Shape2(0)->x());
-        QVERIFY_THROWS_EXCEPTION(std::out_of_range, u.Label1(8));
-        QCOMPARE(u.Label2(0)->text(), QStringLiteral("USB TARNOVID"));
-        QCOMPARE(u.Label4(0)->text(), QStringLiteral("Izlazni podaci"));
-        QCOMPARE(u.Label4(1)->text(), QStringLiteral("Ulazni podaci"));
+        QVERIFY_THROWS_EXCEPTION(std::out_of_range, u.Shape1(8));
+        QCOMPARE(w.label("Label2(0)")->text(), QStringLiteral("USB TARNOVID"));
+        QCOMPARE(w.label("Label4(0)")->text(), QStringLiteral("Izlazni podaci"));
+        QCOMPARE(w.label("Label4(1)")->text(), QStringLiteral("Ulazni podaci"));
+        // 11 bit and input captions, the heading, two section captions and the credit line.
+        QCOMPARE(u.findChildren<QLabel*>(Qt::FindDirectChildrenOnly).size(), 15);
+        QCOMPARE(u.findChildren<Line*>(Qt::FindDirectChildrenOnly).size(), 8);
+        QVERIFY(w.control<Line>("Line3(0)")->height() > w.control<Line>("Line3(0)")->width());
         QCOMPARE(u.Command1->text(), QStringLiteral("Upisi"));
         QCOMPARE(u.Command2->text(), QStringLiteral("Ocitaj"));
         QCOMPARE(u.Command1->geometry(), QRect(376, 72, 49, 25));
@@ -83,12 +90,40 @@ private slots:
         QCOMPARE(u.Broj1, qint16(0));
     }
 
+    void aLayoutEntryBindsOnlyToTheMemberItNames() {
+        ControlArray<Shape> leds("Shape1");
+        Button* upisi = nullptr;
+        ControlBinding binding;
+        binding.member(leds);
+        binding.member("Command1", upisi, kSingle);
+        QWidget parent;
+        Shape led(Shape::Form::Circle, colour::White, colour::Red, &parent);
+        Button button(QStringLiteral("Upisi"), colour::White, &parent);
+        auto refusal = [&](const std::function<void()>& call) {
+            try {
+                call();
+            } catch (const std::logic_error& e) {
+                return QString::fromUtf8(e.what());
+            }
+            return QString();
+        };
+        QVERIFY(refusal([&] { binding.bind("Shape_1", 0, &led); }).contains("Shape_1(0)"));
+        QVERIFY(!refusal([&] { binding.bind("Command1", kSingle, &led); }).isEmpty());
+        binding.bind("Shape1", 3, &led);
+        QCOMPARE(leds(3), &led);
+        QVERIFY(refusal([&] { binding.checkComplete(); }).contains("Command1"));
+        binding.bind("Command1", kSingle, &button);
+        QCOMPARE(upisi, &button);
+        QVERIFY(refusal([&] { binding.bind("Command1", kSingle, &button); }).contains("Command1"));
+        binding.checkComplete();
+    }
+
     void onlyButtonsAndStatusBoxTakeFocusInTabOrder() {
         ShownWindow w;
         Usbport01& u = *w.window;
         QCOMPARE(u.Command1->nextInFocusChain(), static_cast<QWidget*>(u.Command2));
         QCOMPARE(u.Command2->nextInFocusChain(), static_cast<QWidget*>(u.Text1));
-        for (const auto& [index, label] : u.Label1)
+        for (const QLabel* label : u.findChildren<QLabel*>())
             QCOMPARE(label->focusPolicy(), Qt::NoFocus);
         // Both buttons are disabled while no board is open, so focus starts in the status box.
         QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(u.Text1));
@@ -114,8 +149,8 @@ private slots:
             QVERIFY2(captionFits(child->font(), text, room, child->height()),
                      qPrintable(QStringLiteral("'%1' is clipped in %2").arg(text, family)));
         }
-        QVERIFY(QFontInfo(w.window->Label3->font()).italic());
-        QCOMPARE(w.window->Label2(0)->font().pixelSize(), 18);
+        QVERIFY(QFontInfo(w.label("Label3")->font()).italic());
+        QCOMPARE(w.label("Label2(0)")->font().pixelSize(), 18);
         QCOMPARE(w.window->Command1->font().pixelSize(), 11);
     }
 

@@ -123,9 +123,8 @@ private slots:
         ShownWindow w;
         Usbport01& u = *w.window;
         // The caption "D0", the heading and the status box take their own presses.
-        for (QWidget* control :
-             {static_cast<QWidget*>(u.Label1(7)), static_cast<QWidget*>(u.Label2(0)),
-              static_cast<QWidget*>(u.Text1), static_cast<QWidget*>(u.Label4(0))}) {
+        for (QWidget* control : {w.control("Label1(7)"), w.control("Label2(0)"),
+                                 static_cast<QWidget*>(u.Text1), w.control("Label4(0)")}) {
             QTest::mouseClick(u.windowHandle(), Qt::LeftButton, {}, control->geometry().center());
             QVERIFY2(!u.Broj.has_value(), qPrintable(control->objectName()));
         }

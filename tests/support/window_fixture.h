@@ -7,6 +7,7 @@
 #include "twips.h"
 #include "usbport01.h"
 
+#include <QLabel>
 #include <QTest>
 #include <QWindow>
 #include <memory>
@@ -35,6 +36,16 @@ struct ShownWindow {
         QTest::mouseClick(window->windowHandle(), button, {},
                           QPoint(twipsToPixels(x), twipsToPixels(y)));
     }
+
+    // A control no handler uses, found as a user of the layout would name it: "Label1(7)",
+    // "Label3".
+    template <class Control = QWidget> Control* control(const QString& objectName) const {
+        auto* found = window->findChild<Control*>(objectName, Qt::FindDirectChildrenOnly);
+        if (found == nullptr)
+            qFatal("the window has no control %s", qPrintable(objectName));
+        return found;
+    }
+    QLabel* label(const QString& objectName) const { return control<QLabel>(objectName); }
 
     void clickButton(QWidget* button) {
         QTest::mouseClick(window->windowHandle(), Qt::LeftButton, {}, button->geometry().center());
