@@ -7,10 +7,10 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 # Build types with debug info would otherwise ship a binary several times larger.
 set(CPACK_STRIP_FILES ON)
 
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Tarnovid developers <tarnovid@example.invalid>")
+# No address: the project has no public one yet, and an invented one would send mail nowhere.
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Tarnovid developers")
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${PROJECT_HOMEPAGE_URL}")
 # The summary becomes the synopsis line; CPack indents this text below it.
 set(CPACK_PACKAGE_DESCRIPTION "Tarnovid switches the eight outputs of the USB Tarnovid experimental HID
 board and reads its three inputs. A udev rule gives the user logged in at

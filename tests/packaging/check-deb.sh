@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the .deb from this build tree and checks what a user would install:
-# the file list, the control fields, the computed dependencies and how the
-# maintainer scripts behave with and without a running udev.
+# the file list, the control fields, the computed dependencies, how the
+# maintainer scripts behave with and without a running udev, and what
+# Debian's own checker, lintian, says about it.
 # Usage: check-deb.sh <cpack> <build dir> <expected version>
 set -euo pipefail
 cpack=$1 build=$2 version=$3
@@ -45,25 +46,30 @@ done
 echo "== files"
 dpkg-deb -c "$deb" | awk '{print $1, $2, $6}' >"$work/list"
 cat "$work/list"
-expect() { # <mode> <path>
-    grep -qxF -e "$1 root/root ./$2" "$work/list" || fail "missing or wrong mode/owner: $1 root/root ./$2"
-}
-expect -rwxr-xr-x usr/bin/tarnovid
-expect -rw-r--r-- usr/lib/udev/rules.d/70-tarnovid.rules
-expect -rw-r--r-- usr/share/applications/tarnovid.desktop
-expect -rw-r--r-- usr/share/icons/hicolor/scalable/apps/tarnovid.svg
-expect -rw-r--r-- usr/share/metainfo/io.github.dravelko.Tarnovid.metainfo.xml
-expect -rw-r--r-- usr/share/doc/tarnovid/copyright
-# Anything outside these places is a leak from the build: headers, static
-# libraries, test programs, or an absolute install path from the build machine.
-allowed='^\./usr/(bin/[^/]+|lib/udev/rules\.d/[^/]+\.rules|share/(applications/[^/]+\.desktop|icons/hicolor/.+|metainfo/[^/]+\.metainfo\.xml|doc/tarnovid/.+|man/.+))$'
+# Every file, with its mode, exactly: a file missing is a broken install, a file
+# more is a leak from the build (a header, a test program, an absolute path
+# from the build machine) or something installed that no check here looks at.
+cat >"$work/expected" <<'FILES'
+-rwxr-xr-x ./usr/bin/tarnovid
+-rwxr-xr-x ./usr/bin/tarnovid-board
+-rwxr-xr-x ./usr/bin/tarnovid-demo
+-rw-r--r-- ./usr/lib/udev/rules.d/70-tarnovid.rules
+-rw-r--r-- ./usr/share/applications/tarnovid.desktop
+-rw-r--r-- ./usr/share/doc/tarnovid/changelog.gz
+-rw-r--r-- ./usr/share/doc/tarnovid/copyright
+-rw-r--r-- ./usr/share/icons/hicolor/scalable/apps/tarnovid.svg
+-rw-r--r-- ./usr/share/lintian/overrides/tarnovid
+-rw-r--r-- ./usr/share/man/man1/tarnovid-board.1.gz
+-rw-r--r-- ./usr/share/man/man1/tarnovid-demo.1.gz
+-rw-r--r-- ./usr/share/man/man1/tarnovid.1.gz
+-rw-r--r-- ./usr/share/metainfo/io.github.dravelko.Tarnovid.metainfo.xml
+FILES
 while read -r mode owner path; do
     [ "$owner" = root/root ] || fail "$path is owned by $owner"
-    case $mode in
-        d*) continue ;;
-    esac
-    [[ $path =~ $allowed ]] || fail "unexpected file in the package: $path"
-done <"$work/list"
+    [[ $mode == d* ]] || echo "$mode $path"
+done <"$work/list" | LC_ALL=C sort -k2,2 >"$work/files"
+diff -u "$work/expected" "$work/files" >&2 \
+    || fail "the package's files differ from the list above (- expected, + in the package)"
 
 echo "== maintainer scripts"
 dpkg-deb -e "$deb" "$work/control"
@@ -103,5 +109,33 @@ done
 # Upgrades and purges need no reload: the rule file is unchanged or already gone.
 run_script postrm purge "$work/stub" 0 0
 [ "$(reloads)" = 0 ] || fail "postrm purge reloaded the rules"
+
+echo "== changelog and lintian"
+dpkg-deb -x "$deb" "$work/root"
+# Every release needs its changelog entry, and lintian does not compare the two.
+newest=$(zcat "$work/root/usr/share/doc/tarnovid/changelog.gz" | sed -n '1s/^tarnovid (\([^)]*\)).*/\1/p')
+[ "$newest" = "$version" ] || fail "newest changelog entry is '$newest', the package is $version"
+
+# An override hides a tag for good, so each one carries the reason it is right:
+# a comment opens the block of override lines it explains.
+awk '/^[[:space:]]*$/ { explained = 0; next }
+     /^#/ { explained = 1; next }
+     !explained { print "packaging/tarnovid.lintian-overrides:" FNR ": no comment explains: " $0; bad = 1 }
+     END { exit bad }' "$work/root/usr/share/lintian/overrides/tarnovid" >&2 \
+    || fail "lintian overrides without a reason"
+
+if ! command -v lintian >/dev/null; then
+    echo "SKIP: the checks above passed, but lintian is missing (scripts/setup packaging)"
+    exit 77
+fi
+# Not --show-overrides: with it, overridden tags count towards --fail-on too.
+status=0
+lintian --display-info --fail-on error,warning "$deb" >"$work/lintian" 2>"$work/lintian.err" || status=$?
+grep -v 'running with root privileges' "$work/lintian.err" >&2 || true
+cat "$work/lintian"
+[ "$status" = 0 ] || fail "lintian reports errors or warnings that no override explains (exit $status)"
+# A tag that is fixed leaves its override behind, ready to hide its return.
+! grep -E '^[EWI]: tarnovid: (unused|mismatched)-override' "$work/lintian" \
+    || fail "stale lintian overrides: remove them from packaging/tarnovid.lintian-overrides"
 
 echo "OK: $(basename "$deb")"

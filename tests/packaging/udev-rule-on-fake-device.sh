@@ -45,7 +45,14 @@ if [ "${1:-}" = --inside ]; then
     done
     mount --bind "$3" /usr/lib/udev/rules.d
     # udevadm test records the device in /run/udev and links /dev/char/...
-    mount -t tmpfs none /run/udev
+    # Where udevd has never run (a container) /run/udev does not exist yet, and
+    # making it would leave it behind outside the namespace.
+    if [ -d /run/udev ]; then
+        mount -t tmpfs none /run/udev
+    else
+        mount -t tmpfs none /run
+        mkdir /run/udev
+    fi
     mount -t tmpfs none /dev
     SYSTEMD_DEVICE_VERIFY_SYSFS=0 exec udevadm test --action=add "/sys/$4"
 fi
