@@ -85,6 +85,9 @@ void LinkLogicTest::eachBitChecksOnlyItsOwnField() {
     const bool spoiledFieldIsChecked = bits[field] == bit;
     QVERIFY(deviceMatches(tarnovidRule(bit), genuine()));
     QCOMPARE(deviceMatches(tarnovidRule(bit), device), !spoiledFieldIsChecked);
+    // The full rule names the spoiled field and no other.
+    QCOMPARE(mismatchedFields(tarnovidRule(), device), bits[field]);
+    QCOMPARE(mismatchedFields(tarnovidRule(), genuine()), 0);
 }
 
 void LinkLogicTest::fullRuleAcceptsOnlyTheGenuineBoard() {
@@ -97,6 +100,7 @@ void LinkLogicTest::fullRuleAcceptsOnlyTheGenuineBoard() {
     noStrings.manufacturer.clear();
     noStrings.product.clear();
     QVERIFY(!deviceMatches(rule, noStrings));
+    QCOMPARE(mismatchedFields(rule, noStrings), kMatchManufacturer | kMatchProductString);
     // Without the string bits the same interface is acceptable.
     QVERIFY(deviceMatches(tarnovidRule(kMatchVendorId | kMatchProductId), noStrings));
     // An empty method accepts anything; bits above 32 are ignored.
