@@ -5,6 +5,7 @@
 #include "genuine_board_match.h"
 #include "hidcomm.h"
 #include "link_failure.h"
+#include "open_refusal.h"
 #include "sim_board.h"
 
 #include <QElapsedTimer>
@@ -166,16 +167,32 @@ void HIDCommTest::refusedOpenIsRetriedByTheNextConnectAndReportedOnce() {
     rig.link.Connect();
     QVERIFY(!rig.link.IsConnected());
     QCOMPARE(rig.connected.count(), 0);
+    QCOMPARE(rig.link.lastRefusal().path, QStringLiteral("sim/tarnovid-0"));
+    QVERIFY(isAccessDenied(rig.link.lastRefusal().reason.toStdString()));
 
     QTest::failOnWarning(QRegularExpression("cannot open board"));
     rig.link.Connect(); // same reason again: no second line
     QVERIFY(!rig.link.IsConnected());
+
+    QVERIFY(!rig.link.lastRefusal().reason.isEmpty()); // still refused, though not told again
 
     rig.board->setRefuseOpen(false);
     rig.link.Connect();
     QVERIFY(rig.link.IsConnected());
     QCOMPARE(rig.connected.count(), 1);
     QCOMPARE(rig.board->openCount(), 1);
+    QVERIFY(rig.link.lastRefusal().path.isEmpty());
+
+    // A board that is gone is no refusal: nothing was there to refuse.
+    rig.link.Release();
+    rig.board->setRefuseOpen(true);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cannot open board.*Permission denied"));
+    rig.link.Connect();
+    QVERIFY(!rig.link.lastRefusal().path.isEmpty());
+    rig.board->unplug();
+    rig.link.Connect();
+    QVERIFY(rig.link.lastRefusal().path.isEmpty());
+    QVERIFY(rig.link.lastRefusal().reason.isEmpty());
 }
 
 void HIDCommTest::writeSendsOneZeroPaddedReport() {

@@ -4,13 +4,16 @@
 #include "device_text.h"
 #include "link_error.h"
 #include "link_failure.h"
+#include "open_refusal.h"
 #include "report_framing.h"
 #include "sim_board.h"
 #include "wide_text.h"
 
 #include <QTest>
+#include <cerrno>
 #include <functional>
 #include <optional>
+#include <system_error>
 
 using namespace tarnovid;
 
@@ -40,6 +43,8 @@ private slots:
     void outputFrameIsReportIdThenBytesThenZeros();
     void countsOutsideTheReportOrTheBufferAreRejected();
     void replyIsCutToCountOrHandedOnShort();
+
+    void onlyAPermissionRefusalIsAccessDenied();
 
     void deviceTextJoinsTrimmedStrings();
     void wideTextBecomesUtf8();
@@ -190,6 +195,17 @@ void LinkLogicTest::replyIsCutToCountOrHandedOnShort() {
     QCOMPARE(replyBytes({0x06}, 2), (std::vector<std::uint8_t>{0x06}));
     QVERIFY(replyBytes({}, 2).empty());
     QVERIFY(replyBytes(report, 0).empty());
+}
+
+void LinkLogicTest::onlyAPermissionRefusalIsAccessDenied() {
+    // As hidapi words them on Linux and on Windows.
+    QVERIFY(isAccessDenied(
+        "Failed to open a device with path '/dev/hidraw0': Permission denied"));
+    QVERIFY(isAccessDenied("hid_open_path/CreateFileW: (0x00000005) Access is denied."));
+    QVERIFY(isAccessDenied(std::generic_category().message(EACCES))); // in the current locale
+    QVERIFY(!isAccessDenied("Failed to open a device with path '/dev/hidraw0': No such device"));
+    QVERIFY(!isAccessDenied("Device or resource busy"));
+    QVERIFY(!isAccessDenied(""));
 }
 
 void LinkLogicTest::deviceTextJoinsTrimmedStrings() {
