@@ -68,6 +68,7 @@ private slots:
     void shortAnswerIsHandedOnAsItCame();
     void stalledBoardTimesOutAfterTheFullWait();
     void reportsFromBeforeTheWriteAreNeverTheAnswer();
+    void twoLinksOnOneBoardEachGetEveryReport();
 
     void unplugDuringReadFailsPromptlyAndDisconnectsOnce();
     void idleUnplugIsNoticedOnTheOwnersThread();
@@ -277,6 +278,41 @@ void HIDCommTest::reportsFromBeforeTheWriteAreNeverTheAnswer() {
     rig.board->setInputs(0x02);
     rig.link.Write(request(0xFC, 0), 2);
     QCOMPARE(rig.link.Read(2), QByteArray("\x02\x00", 2));
+}
+
+void HIDCommTest::twoLinksOnOneBoardEachGetEveryReport() {
+    Rig rig; // the window's link; another program opens the same board beside it
+    HIDComm other(rig.backend);
+    test::matchGenuineBoard(other);
+    rig.link.Connect();
+    other.Connect();
+    QVERIFY(rig.link.IsConnected() && other.IsConnected());
+    QCOMPARE(rig.board->openCount(), 2);
+
+    // Both ask before either reads: each still finds an answer of its own.
+    rig.board->setInputs(0x01);
+    rig.link.Write(request(0xFC, 0), 2);
+    other.Write(request(0xFC, 0), 2);
+    QCOMPARE(rig.link.Read(1), QByteArray("\x01", 1));
+    QCOMPARE(other.Read(1), QByteArray("\x01", 1));
+
+    // The other's answer reaches this link as well, but one that came before this link's own
+    // request never answers it.
+    QTRY_COMPARE(rig.board->pendingInputReports(), std::size_t(0));
+    rig.board->setInputs(0x02);
+    other.Write(request(0xFC, 0), 2);
+    QCOMPARE(other.Read(1), QByteArray("\x02", 1));
+    QTRY_COMPARE(rig.board->pendingInputReports(), std::size_t(0));
+    rig.board->setInputs(0x04);
+    rig.link.Write(request(0xFC, 0), 2);
+    QCOMPARE(rig.link.Read(1), QByteArray("\x04", 1));
+
+    other.Write(request(0xFB, 0x81), 2);
+    QCOMPARE(rig.board->outputs(), 0x81);
+    other.Release();
+    QVERIFY(rig.link.IsConnected()); // one program letting go leaves the other's board open
+    QCOMPARE(rig.disconnected.count(), 0);
+    QCOMPARE(rig.board->closeCount(), 1);
 }
 
 void HIDCommTest::unplugDuringReadFailsPromptlyAndDisconnectsOnce() {
