@@ -49,6 +49,9 @@ expect() { # <mode> <path>
     grep -qxF -e "$1 root/root ./$2" "$work/list" || fail "missing or wrong mode/owner: $1 root/root ./$2"
 }
 expect -rwxr-xr-x usr/bin/tarnovid
+expect -rwxr-xr-x usr/bin/tarnovidctl
+expect -rw-r--r-- usr/share/man/man1/tarnovidctl.1.gz
+expect -rw-r--r-- usr/share/bash-completion/completions/tarnovidctl
 expect -rw-r--r-- usr/lib/udev/rules.d/70-tarnovid.rules
 expect -rw-r--r-- usr/share/applications/tarnovid.desktop
 expect -rw-r--r-- usr/share/icons/hicolor/scalable/apps/tarnovid.svg
@@ -56,7 +59,7 @@ expect -rw-r--r-- usr/share/metainfo/io.github.dravelko.Tarnovid.metainfo.xml
 expect -rw-r--r-- usr/share/doc/tarnovid/copyright
 # Anything outside these places is a leak from the build: headers, static
 # libraries, test programs, or an absolute install path from the build machine.
-allowed='^\./usr/(bin/[^/]+|lib/udev/rules\.d/[^/]+\.rules|share/(applications/[^/]+\.desktop|icons/hicolor/.+|metainfo/[^/]+\.metainfo\.xml|doc/tarnovid/.+|man/.+))$'
+allowed='^\./usr/(bin/[^/]+|lib/udev/rules\.d/[^/]+\.rules|share/(applications/[^/]+\.desktop|icons/hicolor/.+|metainfo/[^/]+\.metainfo\.xml|doc/tarnovid/.+|man/man[1-9]/[^/]+\.[1-9]\.gz|bash-completion/completions/[^/]+))$'
 while read -r mode owner path; do
     [ "$owner" = root/root ] || fail "$path is owned by $owner"
     case $mode in
@@ -64,6 +67,14 @@ while read -r mode owner path; do
     esac
     [[ $path =~ $allowed ]] || fail "unexpected file in the package: $path"
 done <"$work/list"
+
+# Man pages as Debian ships them: gzip with neither a name nor a time stamp inside, so the
+# package is the same whenever it is built.
+dpkg-deb -x "$deb" "$work/root"
+for page in "$work"/root/usr/share/man/man*/*.gz; do
+    gzip -t "$page" || fail "$page is not a whole gzip file"
+    [ "$(od -An -tu4 -j4 -N4 "$page" | tr -d ' ')" = 0 ] || fail "$page carries a time stamp (not gzip -n)"
+done
 
 echo "== maintainer scripts"
 dpkg-deb -e "$deb" "$work/control"
