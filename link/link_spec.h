@@ -22,8 +22,9 @@ struct LinkSpec {
 };
 
 // Every field the board reports, all of them checked.
-inline constexpr LinkSpec kGenuineBoardLink{board::kVendorId, board::kProductId, board::kRelease,
-                                            kMatchAll,        board::kManufacturer, board::kProduct};
+inline constexpr LinkSpec kGenuineBoardLink{board::kVendorId,     board::kProductId,
+                                            board::kRelease,      kMatchAll,
+                                            board::kManufacturer, board::kProduct};
 
 // Hands the settings to a link before its first Connect().
 void applyLinkSpec(HIDComm& link, const LinkSpec& spec);

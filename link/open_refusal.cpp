@@ -16,8 +16,8 @@ bool isAccessDenied(std::string_view reason) {
         if (says(std::generic_category().message(code)))
             return true;
     }
-    return says("Permission denied") || says("Operation not permitted") ||
-           says("(0x00000005)") || says("Access is denied");
+    return says("Permission denied") || says("Operation not permitted") || says("(0x00000005)") ||
+           says("Access is denied");
 }
 
 } // namespace tarnovid

@@ -199,8 +199,7 @@ void LinkLogicTest::replyIsCutToCountOrHandedOnShort() {
 
 void LinkLogicTest::onlyAPermissionRefusalIsAccessDenied() {
     // As hidapi words them on Linux and on Windows.
-    QVERIFY(isAccessDenied(
-        "Failed to open a device with path '/dev/hidraw0': Permission denied"));
+    QVERIFY(isAccessDenied("Failed to open a device with path '/dev/hidraw0': Permission denied"));
     QVERIFY(isAccessDenied("hid_open_path/CreateFileW: (0x00000005) Access is denied."));
     QVERIFY(isAccessDenied(std::generic_category().message(EACCES))); // in the current locale
     QVERIFY(!isAccessDenied("Failed to open a device with path '/dev/hidraw0': No such device"));

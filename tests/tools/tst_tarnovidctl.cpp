@@ -37,8 +37,9 @@ struct Run {
     QStringList lines() const { return out.split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
 };
 
-Run runCtl(std::shared_ptr<HidBackend> backend, const QStringList& args,
-        std::function<bool()> interrupted = [] { return false; }) {
+Run runCtl(
+    std::shared_ptr<HidBackend> backend, const QStringList& args,
+    std::function<bool()> interrupted = [] { return false; }) {
     Run run;
     QTextStream out(&run.out);
     QTextStream err(&run.err);
@@ -200,7 +201,8 @@ void TarnovidctlTest::getPrintsTheInputsInEachStyle() {
 
     QCOMPARE(runCtl(backend, {"get", "-v"}).out, QStringLiteral("T2=1 T3=0 T4=1 raw=0xfd\n"));
     board->setInputs(0x02);
-    QCOMPARE(runCtl(backend, {"get", "--verbose"}).out, QStringLiteral("T2=0 T3=1 T4=0 raw=0x02\n"));
+    QCOMPARE(runCtl(backend, {"get", "--verbose"}).out,
+             QStringLiteral("T2=0 T3=1 T4=0 raw=0x02\n"));
 
     run = runCtl(backend, {"get", "--json"});
     const QJsonObject json = QJsonDocument::fromJson(run.out.toUtf8()).object();
@@ -493,7 +495,9 @@ void TarnovidctlTest::worksBesideTheWindow() {
     // Both ask at the same time, over and over: each gets its own answers, none waits in vain.
     board->setAnswerDelayMs(1);
     Run watch;
-    std::thread beside([&] { watch = runCtl(backend, {"watch", "--interval", "2", "--count", "60"}); });
+    std::thread beside([&] {
+        watch = runCtl(backend, {"watch", "--interval", "2", "--count", "60"});
+    });
     QElapsedTimer clock;
     clock.start();
     int clicks = 0;

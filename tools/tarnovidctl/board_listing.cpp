@@ -10,9 +10,7 @@ namespace {
 
 QString text(const std::string& utf8) { return QString::fromStdString(utf8); }
 
-QString hex4(long long value) {
-    return QStringLiteral("0x%1").arg(value, 4, 16, QLatin1Char('0'));
-}
+QString hex4(long long value) { return QStringLiteral("0x%1").arg(value, 4, 16, QLatin1Char('0')); }
 
 QString busName(HidBus bus) {
     switch (bus) {

@@ -75,9 +75,9 @@ bool allowed(Command command, const QString& option) {
     static const QStringList forSet{QStringLiteral("board")};
     static const QStringList forGet{QStringLiteral("json"), QStringLiteral("verbose"),
                                     QStringLiteral("board")};
-    static const QStringList forWatch{QStringLiteral("json"),     QStringLiteral("verbose"),
-                                      QStringLiteral("board"),    QStringLiteral("interval"),
-                                      QStringLiteral("count"),    QStringLiteral("changes")};
+    static const QStringList forWatch{QStringLiteral("json"),  QStringLiteral("verbose"),
+                                      QStringLiteral("board"), QStringLiteral("interval"),
+                                      QStringLiteral("count"), QStringLiteral("changes")};
     switch (command) {
     case Command::List:
         return forList.contains(option);

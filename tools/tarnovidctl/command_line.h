@@ -16,13 +16,13 @@ inline constexpr int kDefaultIntervalMs = 100;
 
 struct Invocation {
     Command command = Command::Help;
-    std::uint8_t outputs = 0; // set
+    std::uint8_t outputs = 0;            // set
     int intervalMs = kDefaultIntervalMs; // watch
-    qint64 count = 0;         // watch: lines to print; 0 until Ctrl+C
-    bool changesOnly = false; // watch
+    qint64 count = 0;                    // watch: lines to print; 0 until Ctrl+C
+    bool changesOnly = false;            // watch
     Style style = Style::Plain;
-    bool all = false;         // list
-    QString board;            // empty: the first matching board by path, as the window takes
+    bool all = false; // list
+    QString board;    // empty: the first matching board by path, as the window takes
 };
 
 struct ParsedCommandLine {

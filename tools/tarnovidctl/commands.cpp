@@ -39,7 +39,8 @@ void say(QTextStream& stream, const QString& line) {
 
 int fail(const Environment& env, int code, QString message) {
     // The system's reasons are free text; the error stays one line whatever they hold.
-    message.replace(QLatin1Char('\n'), QLatin1Char(' ')).replace(QLatin1Char('\r'), QLatin1Char(' '));
+    message.replace(QLatin1Char('\n'), QLatin1Char(' '))
+        .replace(QLatin1Char('\r'), QLatin1Char(' '));
     say(env.err, QStringLiteral("tarnovidctl: ") + message);
     return code;
 }
@@ -108,9 +109,10 @@ std::optional<int> open(HIDComm& link, const Invocation& run, const Environment&
     if (refusal.path.isEmpty())
         return fail(env, kExitNoBoard, noBoard(run, env));
     if (isAccessDenied(refusal.reason.toStdString()))
-        return fail(env, kExitAccessDenied,
-                    QStringLiteral("access denied to %1 (%2)%3")
-                        .arg(escaped(refusal.path), refusal.reason, QString::fromUtf8(kAccessHint)));
+        return fail(
+            env, kExitAccessDenied,
+            QStringLiteral("access denied to %1 (%2)%3")
+                .arg(escaped(refusal.path), refusal.reason, QString::fromUtf8(kAccessHint)));
     return fail(env, kExitFailed,
                 QStringLiteral("cannot open %1: %2").arg(escaped(refusal.path), refusal.reason));
 }
@@ -166,8 +168,8 @@ int get(HIDComm& link, const Invocation& run, const Environment& env) {
 // Waits until `until`, in short slices so that Ctrl+C ends the wait promptly.
 void pause(Clock::time_point until, const Environment& env) {
     for (auto now = Clock::now(); now < until && !env.interrupted(); now = Clock::now())
-        std::this_thread::sleep_for(std::min<Clock::duration>(until - now,
-                                                              std::chrono::milliseconds(20)));
+        std::this_thread::sleep_for(
+            std::min<Clock::duration>(until - now, std::chrono::milliseconds(20)));
 }
 
 int watch(HIDComm& link, const Invocation& run, const Environment& env) {

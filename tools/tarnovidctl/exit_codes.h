@@ -7,13 +7,13 @@
 namespace tarnovid::ctl {
 
 enum ExitCode : int {
-    kExitOk = 0,          // also a watch ended by Ctrl+C
-    kExitFailed = 1,      // the board was there but could not be opened for another reason
-    kExitUsage = 2,       // the command line was not understood
-    kExitNoBoard = 3,     // no matching board (list: none found)
+    kExitOk = 0,           // also a watch ended by Ctrl+C
+    kExitFailed = 1,       // the board was there but could not be opened for another reason
+    kExitUsage = 2,        // the command line was not understood
+    kExitNoBoard = 3,      // no matching board (list: none found)
     kExitAccessDenied = 4, // the system refused the board for want of permission
-    kExitNoAnswer = 5,    // the board did not answer a read in time
-    kExitBoardLost = 6,   // the board went away during the command
+    kExitNoAnswer = 5,     // the board did not answer a read in time
+    kExitBoardLost = 6,    // the board went away during the command
 };
 
 struct ExitCodeText {

@@ -1,8 +1,7 @@
 #include "interrupt.h"
 
-#include <windows.h>
-
 #include <atomic>
+#include <windows.h>
 
 namespace tarnovid::ctl {
 

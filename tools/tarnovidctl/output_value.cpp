@@ -64,8 +64,9 @@ std::optional<std::uint8_t> parseOutputValue(const QStringList& words, QString* 
     for (const QString& item : items) {
         const auto name = outputName.match(item);
         if (!name.hasMatch()) {
-            if (items.size() > 1 && (item.compare(QLatin1String("none"), Qt::CaseInsensitive) == 0 ||
-                                     item.front().isDigit()))
+            if (items.size() > 1 &&
+                (item.compare(QLatin1String("none"), Qt::CaseInsensitive) == 0 ||
+                 item.front().isDigit()))
                 return fail(QStringLiteral("give either a number, output names or none, not "
                                            "several"));
             return fail(QStringLiteral("\"%1\" is not an output (D0 to D7)").arg(item));
