@@ -464,6 +464,14 @@ void TarnovidctlTest::boardOptionChoosesAmongSeveral() {
     QCOMPARE(first->outputs(), 0);
     QCOMPARE(first->openCount(), 1); // only the one get without --board
 
+    // A path as Windows gives it is shown as it is, so that it can be handed back.
+    const QString windowsPath = QStringLiteral("\\\\?\\hid#vid_1234&pid_0001#7&1a2b3c&0&0000");
+    backend->addTarnovid(windowsPath.toStdString())->setInputs(0x02);
+    const QString listed = runCtl(backend, {"list"}).lines().value(0);
+    QVERIFY2(listed.startsWith(windowsPath + "  serial"), qPrintable(listed));
+    QCOMPARE(runCtl(backend, {"get", "--board", listed.section("  ", 0, 0)}).out,
+             QStringLiteral("T2=0 T3=1 T4=0\n"));
+
     Run run = runCtl(backend, {"get", "--board", "sim/c"});
     QCOMPARE(run.code, int(kExitNoBoard));
     QCOMPARE(run.err, QStringLiteral("tarnovidctl: no board at sim/c: it differs: release 0x0002 "

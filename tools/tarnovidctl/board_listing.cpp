@@ -82,7 +82,7 @@ QString mismatchText(const MatchRule& rule, const ListedDevice& device) {
 QString deviceLine(const MatchRule& rule, const ListedDevice& device) {
     const HidDeviceInfo& info = device.info;
     QString line = QStringLiteral("%1  serial %2  release %3  %4 %5")
-                       .arg(escaped(text(info.path)), quoted(text(info.serialNumber)),
+                       .arg(printable(text(info.path)), quoted(text(info.serialNumber)),
                             hex4(info.releaseNumber), quoted(text(info.manufacturer)),
                             quoted(text(info.product)));
     if (device.mismatches != 0)
@@ -129,38 +129,38 @@ QString countLine(const MatchRule& rule, int boards, int lookalikes, bool lookal
     return line;
 }
 
-QString quoted(const QString& text) { return QLatin1Char('"') + escaped(text) + QLatin1Char('"'); }
+namespace {
 
-QString escaped(const QString& text) {
+// Escapes what would break the line or make the terminal show something other than the text:
+// controls, and format characters such as a right-to-left override. With `quote`, also the
+// quote and the backslash, so that the text can stand between quotes.
+QString escapeText(const QString& text, bool quote) {
     QString out;
     for (const char32_t c : text.toUcs4()) {
-        switch (c) {
-        case U'"':
-            out += QStringLiteral("\\\"");
-            continue;
-        case U'\\':
-            out += QStringLiteral("\\\\");
-            continue;
-        case U'\n':
+        if (quote && (c == U'"' || c == U'\\')) {
+            out += QLatin1Char('\\');
+            out += QLatin1Char(c == U'"' ? '"' : '\\');
+        } else if (c == U'\n') {
             out += QStringLiteral("\\n");
-            continue;
-        case U'\t':
+        } else if (c == U'\t') {
             out += QStringLiteral("\\t");
-            continue;
-        case U'\r':
+        } else if (c == U'\r') {
             out += QStringLiteral("\\r");
-            continue;
-        default:
-            break;
-        }
-        // Controls, and format characters such as a right-to-left override, would make the
-        // terminal show something other than what the board reports.
-        if (QChar::isPrint(c) || c == U' ')
+        } else if (QChar::isPrint(c)) {
             out += QString::fromUcs4(&c, 1);
-        else
+        } else {
             out += QStringLiteral("\\u{%1}").arg(static_cast<uint>(c), 4, 16, QLatin1Char('0'));
+        }
     }
     return out;
 }
+
+} // namespace
+
+QString quoted(const QString& text) {
+    return QLatin1Char('"') + escapeText(text, true) + QLatin1Char('"');
+}
+
+QString printable(const QString& text) { return escapeText(text, false); }
 
 } // namespace tarnovid::ctl

@@ -30,7 +30,8 @@ QString mismatchText(const MatchRule& rule, const ListedDevice& device);
 // A device's string between double quotes, with quotes, backslashes and anything unprintable
 // escaped, so that a board's odd name can neither hide a difference nor break the line.
 QString quoted(const QString& text);
-// The same without the quotes, for text that stands on its own, such as a path.
-QString escaped(const QString& text);
+// Only what would break the line or fool the terminal escaped, for text that stands on its own
+// and must stay usable as typed, such as a path (backslashes and all, on Windows).
+QString printable(const QString& text);
 
 } // namespace tarnovid::ctl

@@ -88,8 +88,8 @@ QString noBoard(const Invocation& run, const Environment& env) {
         });
         if (chosen != devices.end() && chosen->mismatches != 0)
             return QStringLiteral("no board at %1: it differs: %2")
-                .arg(escaped(run.board), mismatchText(rule, *chosen));
-        return QStringLiteral("no board at %1").arg(escaped(run.board));
+                .arg(printable(run.board), mismatchText(rule, *chosen));
+        return QStringLiteral("no board at %1").arg(printable(run.board));
     }
     const auto lookalikes = std::count_if(devices.begin(), devices.end(),
                                           [](const auto& d) { return d.mismatches != 0; });
@@ -112,9 +112,9 @@ std::optional<int> open(HIDComm& link, const Invocation& run, const Environment&
         return fail(
             env, kExitAccessDenied,
             QStringLiteral("access denied to %1 (%2)%3")
-                .arg(escaped(refusal.path), refusal.reason, QString::fromUtf8(kAccessHint)));
+                .arg(printable(refusal.path), refusal.reason, QString::fromUtf8(kAccessHint)));
     return fail(env, kExitFailed,
-                QStringLiteral("cannot open %1: %2").arg(escaped(refusal.path), refusal.reason));
+                QStringLiteral("cannot open %1: %2").arg(printable(refusal.path), refusal.reason));
 }
 
 // One read request and its answer, as "Ocitaj" makes them.
