@@ -113,17 +113,21 @@ QString deviceJson(const MatchRule& rule, const ListedDevice& device) {
     return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
 }
 
+QString lookalikesText(const MatchRule& rule, int lookalikes) {
+    const QString ids = QStringLiteral("%1:%2")
+                            .arg(rule.vendorId, 4, 16, QLatin1Char('0'))
+                            .arg(rule.productId, 4, 16, QLatin1Char('0'));
+    return QStringLiteral("%1 other %2 device%3 %4 not match")
+        .arg(lookalikes)
+        .arg(ids, lookalikes == 1 ? QString() : QStringLiteral("s"),
+             lookalikes == 1 ? QStringLiteral("does") : QStringLiteral("do"));
+}
+
 QString countLine(const MatchRule& rule, int boards, int lookalikes, bool lookalikesListed) {
     QString line = QStringLiteral("%1 board%2").arg(boards).arg(boards == 1 ? "" : "s");
     if (lookalikes == 0)
         return line;
-    const QString ids = QStringLiteral("%1:%2")
-                            .arg(rule.vendorId, 4, 16, QLatin1Char('0'))
-                            .arg(rule.productId, 4, 16, QLatin1Char('0'));
-    line += QStringLiteral("; %1 other %2 device%3 %4 not match")
-                .arg(lookalikes)
-                .arg(ids, lookalikes == 1 ? QString() : QStringLiteral("s"),
-                     lookalikes == 1 ? QStringLiteral("does") : QStringLiteral("do"));
+    line += QStringLiteral("; ") + lookalikesText(rule, lookalikes);
     if (!lookalikesListed)
         line += QStringLiteral(" (--all lists them)");
     return line;

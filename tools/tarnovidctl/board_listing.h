@@ -23,6 +23,8 @@ QString deviceLine(const MatchRule& rule, const ListedDevice& device);
 QString deviceJson(const MatchRule& rule, const ListedDevice& device);
 // "1 board", "0 boards; 2 other 1234:0001 devices do not match (--all lists them)".
 QString countLine(const MatchRule& rule, int boards, int lookalikes, bool lookalikesListed);
+// "2 other 1234:0001 devices do not match"
+QString lookalikesText(const MatchRule& rule, int lookalikes);
 
 // "release 0x0002 (wanted 0x0001), bus Bluetooth (wanted USB)"
 QString mismatchText(const MatchRule& rule, const ListedDevice& device);

@@ -96,7 +96,7 @@ QString noBoard(const Invocation& run, const Environment& env) {
     if (lookalikes == 0)
         return QStringLiteral("no board found");
     return QStringLiteral("no board found; %1 (tarnovidctl list --all shows why)")
-        .arg(countLine(rule, 0, int(lookalikes), true).section(QStringLiteral("; "), 1));
+        .arg(lookalikesText(rule, int(lookalikes)));
 }
 
 // Opens the board for set, get and watch. The exit code after saying why, if it cannot.
@@ -109,12 +109,13 @@ std::optional<int> open(HIDComm& link, const Invocation& run, const Environment&
     if (refusal.path.isEmpty())
         return fail(env, kExitNoBoard, noBoard(run, env));
     if (isAccessDenied(refusal.reason.toStdString()))
-        return fail(
-            env, kExitAccessDenied,
-            QStringLiteral("access denied to %1 (%2)%3")
-                .arg(printable(refusal.path), refusal.reason, QString::fromUtf8(kAccessHint)));
+        return fail(env, kExitAccessDenied,
+                    QStringLiteral("access denied to %1 (%2)%3")
+                        .arg(printable(refusal.path), printable(refusal.reason),
+                             QString::fromUtf8(kAccessHint)));
     return fail(env, kExitFailed,
-                QStringLiteral("cannot open %1: %2").arg(printable(refusal.path), refusal.reason));
+                QStringLiteral("cannot open %1: %2")
+                    .arg(printable(refusal.path), printable(refusal.reason)));
 }
 
 // One read request and its answer, as "Ocitaj" makes them.
