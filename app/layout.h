@@ -4,7 +4,7 @@
 // tables; nothing else positions a control.
 
 #include "colours.h"
-#include "link_spec.h"
+#include "link_settings.h"
 
 #include <span>
 #include <string_view>

@@ -2,7 +2,7 @@
 // The match settings the window gives its link, for tests that drive the link alone.
 
 #include "hidcomm.h"
-#include "link_spec.h"
+#include "link_settings.h"
 
 namespace tarnovid::test {
 

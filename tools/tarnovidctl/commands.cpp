@@ -7,7 +7,7 @@
 #include "hidcomm.h"
 #include "input_format.h"
 #include "link_error.h"
-#include "link_spec.h"
+#include "link_settings.h"
 #include "open_refusal.h"
 #include "timestamp.h"
 

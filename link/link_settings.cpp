@@ -1,4 +1,4 @@
-#include "link_spec.h"
+#include "link_settings.h"
 
 #include "hidcomm.h"
 
