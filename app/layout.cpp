@@ -1,8 +1,5 @@
 #include "layout.h"
 
-#include "board_facts.h"
-#include "device_match.h"
-
 #include <array>
 
 namespace tarnovid {
@@ -15,8 +12,6 @@ namespace c = colour;
 
 constexpr WindowSpec kWindow{"Usbport01", "USB Tarnovid ", 6705, 4890, c::LightCyan, 1000};
 
-constexpr LinkSpec kLink{board::kVendorId, board::kProductId, board::kRelease, kMatchAll,
-                         board::kManufacturer, board::kProduct};
 
 // Creation order is stacking order: later entries lie above earlier ones, so the section captions
 // cover the frame lines (drawn first, see kLines) and buttons and the status box lie on top.
@@ -74,7 +69,7 @@ constexpr std::array kLines{
 const WindowSpec& windowSpec() { return kWindow; }
 std::span<const ControlSpec> controlSpecs() { return kControls; }
 std::span<const LineSpec> lineSpecs() { return kLines; }
-const LinkSpec& linkSpec() { return kLink; }
+const LinkSpec& linkSpec() { return kGenuineBoardLink; }
 
 const ControlSpec* findControl(std::string_view name, int index) {
     for (const auto& def : kControls)

@@ -4,6 +4,7 @@
 // tables; nothing else positions a control.
 
 #include "colours.h"
+#include "link_settings.h"
 
 #include <span>
 #include <string_view>
@@ -46,18 +47,10 @@ struct WindowSpec {
     int pollIntervalMs; // the connection poll timer
 };
 
-struct LinkSpec {
-    int matchvid;
-    int matchpid;
-    int matchversion;
-    int matchmethod;
-    std::string_view matchmanufacturer;
-    std::string_view matchproduct;
-};
-
 const WindowSpec& windowSpec();
 std::span<const ControlSpec> controlSpecs();
 std::span<const LineSpec> lineSpecs();
+// The link control's match settings.
 const LinkSpec& linkSpec();
 
 // Finds a control of the table; nullptr if there is none of that name and index.

@@ -144,15 +144,9 @@ void Usbport01::createControls() {
 }
 
 void Usbport01::createLink(std::shared_ptr<HidBackend> backend) {
-    const LinkSpec& def = linkSpec();
     HIDComm1 = new HIDComm(std::move(backend), this);
     HIDComm1->setObjectName(QStringLiteral("HIDComm1"));
-    HIDComm1->matchvid = def.matchvid;
-    HIDComm1->matchpid = def.matchpid;
-    HIDComm1->matchversion = def.matchversion;
-    HIDComm1->matchmethod = qint16(def.matchmethod);
-    HIDComm1->matchmanufacturer = text(def.matchmanufacturer);
-    HIDComm1->matchproduct = text(def.matchproduct);
+    applyLinkSpec(*HIDComm1, linkSpec());
     HIDComm1->watchArrivals(); // a board plugged in is found at once, not at the next tick
 }
 

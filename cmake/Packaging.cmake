@@ -13,8 +13,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The summary becomes the synopsis line; CPack indents this text below it.
 set(CPACK_PACKAGE_DESCRIPTION "Tarnovid switches the eight outputs of the USB Tarnovid experimental HID
-board and reads its three inputs. A udev rule gives the user logged in at
-the computer access to the board, so the tool runs without root.")
+board and reads its three inputs. tarnovidctl does the same from scripts
+and programs. A udev rule gives the user logged in at the computer access
+to the board, so neither needs root.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 
 # dpkg-shlibdeps derives the library packages from the linked ELF files

@@ -18,20 +18,23 @@ std::uint16_t filterId(bool checked, std::int32_t wanted) {
 
 } // namespace
 
+int mismatchedFields(const MatchRule& rule, const HidDeviceInfo& device) {
+    int failed = 0;
+    auto fails = [&](MatchBit bit, bool holds) {
+        if (wants(rule, bit) && !holds)
+            failed |= bit;
+    };
+    fails(kMatchVendorId, sameId(rule.vendorId, device.vendorId));
+    fails(kMatchProductId, sameId(rule.productId, device.productId));
+    fails(kMatchVersion, sameId(rule.version, device.releaseNumber));
+    fails(kMatchManufacturer, rule.manufacturer == device.manufacturer);
+    fails(kMatchProductString, rule.product == device.product);
+    fails(kMatchBusUsb, device.bus == HidBus::Usb);
+    return failed;
+}
+
 bool deviceMatches(const MatchRule& rule, const HidDeviceInfo& device) {
-    if (wants(rule, kMatchVendorId) && !sameId(rule.vendorId, device.vendorId))
-        return false;
-    if (wants(rule, kMatchProductId) && !sameId(rule.productId, device.productId))
-        return false;
-    if (wants(rule, kMatchVersion) && !sameId(rule.version, device.releaseNumber))
-        return false;
-    if (wants(rule, kMatchManufacturer) && rule.manufacturer != device.manufacturer)
-        return false;
-    if (wants(rule, kMatchProductString) && rule.product != device.product)
-        return false;
-    if (wants(rule, kMatchBusUsb) && device.bus != HidBus::Usb)
-        return false;
-    return true;
+    return mismatchedFields(rule, device) == 0;
 }
 
 EnumerateFilter enumerateFilter(const MatchRule& rule) {

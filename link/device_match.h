@@ -36,6 +36,10 @@ struct MatchRule {
 
 bool deviceMatches(const MatchRule& rule, const HidDeviceInfo& device);
 
+// The rule's conditions that the interface fails, as MatchBits ORed together; 0 exactly when it
+// matches. A firmware author's first question about a board that is not taken is which field.
+int mismatchedFields(const MatchRule& rule, const HidDeviceInfo& device);
+
 // The vendor/product ids to hand to HidBackend::enumerate: the wanted ones where the rule checks
 // them, else 0 (any), so the system already narrows the list without ever hiding a candidate.
 struct EnumerateFilter {

@@ -26,6 +26,8 @@ struct HIDComm::State {
     // Last reason an open failed, so a board that keeps refusing is reported once, not every
     // poll.
     std::string lastOpenFailure;
+    // The same refusal as its owner asks for it; empty as soon as a look ends otherwise.
+    Refusal refusal;
     std::unique_ptr<ArrivalWatch> arrivals;
     // A Connect for announcements already waits in the event loop: a device with several HID
     // interfaces announces each, and all of them together are worth one look.
@@ -67,6 +69,7 @@ HIDComm::~HIDComm() { Release(); }
 void HIDComm::Connect() {
     if (d->device || !d->backend)
         return;
+    d->refusal = {};
     const MatchRule rule = matchRule();
     const EnumerateFilter filter = enumerateFilter(rule);
     const auto chosen = pickDevice(rule, d->backend->enumerate(filter.vendorId, filter.productId));
@@ -80,10 +83,12 @@ void HIDComm::Connect() {
     if (!device) {
         // Right after a plug the device node may not have its permissions yet; the next poll
         // simply tries again.
-        const std::string reason = chosen->path + ": " + (error.empty() ? "cannot open" : error);
+        const std::string why = error.empty() ? "cannot open" : error;
+        const std::string reason = chosen->path + ": " + why;
         if (reason != d->lastOpenFailure)
             qWarning().noquote() << "Tarnovid: cannot open board" << QString::fromStdString(reason);
         d->lastOpenFailure = reason;
+        d->refusal = {QString::fromStdString(chosen->path), QString::fromStdString(why)};
         return;
     }
     d->lastOpenFailure.clear();
@@ -106,6 +111,8 @@ void HIDComm::takeReaderLoss() {
     d->closeBoard();
     emit Disconnected(0);
 }
+
+HIDComm::Refusal HIDComm::lastRefusal() const { return d->refusal; }
 
 bool HIDComm::IsConnected() const { return d->device != nullptr; }
 

@@ -37,6 +37,14 @@ public:
     // simply tries again later; a refused open is reported on stderr once per new reason).
     // Never throws.
     void Connect();
+    // Why the last Connect() left no board open although it found a matching one: that board's
+    // path and the system's reason for refusing it (isAccessDenied() tells a permission problem).
+    // Both empty when that Connect opened the board, found one already open or found none.
+    struct Refusal {
+        QString path;
+        QString reason;
+    };
+    Refusal lastRefusal() const;
     // True while a board is open. Never throws.
     bool IsConnected() const;
     // What the open board calls itself: "<manufacturer> <product>", trimmed, either alone if the

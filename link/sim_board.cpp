@@ -26,10 +26,11 @@ HidDeviceInfo tarnovidDeviceInfo(std::string path) {
 // One open handle. It remembers the plug session it was opened in and dies with it.
 class SimDevice final : public HidDevice {
 public:
-    SimDevice(std::shared_ptr<SimBoard> board, std::uint64_t session)
+    SimDevice(std::shared_ptr<SimBoard> board, std::uint64_t handle, std::uint64_t session)
         : board_(std::move(board))
+        , handle_(handle)
         , session_(session) {}
-    ~SimDevice() override { board_->deviceClosed(); }
+    ~SimDevice() override { board_->deviceClosed(handle_); }
     SimDevice(const SimDevice&) = delete;
     SimDevice& operator=(const SimDevice&) = delete;
 
@@ -37,12 +38,13 @@ public:
         return board_->deviceWrite(session_, data, length);
     }
     int readTimeout(std::uint8_t* data, std::size_t length, int milliseconds) override {
-        return board_->deviceRead(session_, data, length, milliseconds);
+        return board_->deviceRead(handle_, data, length, milliseconds);
     }
     std::string lastError() const override { return "simulated board: device disconnected"; }
 
 private:
     std::shared_ptr<SimBoard> board_;
+    std::uint64_t handle_;
     std::uint64_t session_;
 };
 
@@ -57,7 +59,8 @@ void SimBoard::unplug() {
     std::lock_guard lock(mutex_);
     plugged_ = false;
     ++session_;
-    pending_.clear();
+    for (auto& [handle, queue] : queues_)
+        queue.reports.clear();
     changed_.notify_all();
 }
 
@@ -98,8 +101,7 @@ void SimBoard::setRefuseOpen(bool refuse) {
 
 void SimBoard::pushInputReport(std::vector<std::uint8_t> report) {
     std::lock_guard lock(mutex_);
-    pending_.push_back({Clock::now(), std::move(report)});
-    changed_.notify_all();
+    deliverLocked({Clock::now(), std::move(report)});
 }
 
 bool SimBoard::isOpen() const {
@@ -124,7 +126,10 @@ int SimBoard::readCalls() const {
 
 std::size_t SimBoard::pendingInputReports() const {
     std::lock_guard lock(mutex_);
-    return pending_.size();
+    std::size_t pending = 0;
+    for (const auto& [handle, queue] : queues_)
+        pending += queue.reports.size();
+    return pending;
 }
 
 std::vector<std::vector<std::uint8_t>> SimBoard::writes() const {
@@ -146,14 +151,24 @@ std::unique_ptr<HidDevice> SimBoard::open(std::string* error) {
         return nullptr;
     }
     ++openCount_;
-    // Reports sent before this handle existed are not its business, as with a fresh hidraw fd.
-    pending_.clear();
-    return std::make_unique<SimDevice>(shared_from_this(), session_);
+    // Starts empty: reports sent before this handle existed are not its business, as with a
+    // fresh hidraw fd.
+    const std::uint64_t handle = nextHandle_++;
+    queues_[handle] = Queue{session_, {}};
+    return std::make_unique<SimDevice>(shared_from_this(), handle, session_);
 }
 
-void SimBoard::deviceClosed() {
+void SimBoard::deviceClosed(std::uint64_t handle) {
     std::lock_guard lock(mutex_);
     ++closeCount_;
+    queues_.erase(handle);
+}
+
+void SimBoard::deliverLocked(const Pending& report) {
+    for (auto& [handle, queue] : queues_)
+        if (aliveLocked(queue.session))
+            queue.reports.push_back(report);
+    changed_.notify_all();
 }
 
 int SimBoard::deviceWrite(std::uint64_t session, const std::uint8_t* data, std::size_t length) {
@@ -169,32 +184,34 @@ int SimBoard::deviceWrite(std::uint64_t session, const std::uint8_t* data, std::
         std::vector<std::uint8_t> answer(kReport, 0);
         answer[0] = wired_ ? static_cast<std::uint8_t>(outputs_ & 0x07) : inputs_;
         answer.resize(static_cast<std::size_t>(answerLength_));
-        pending_.push_back({Clock::now() + std::chrono::milliseconds(answerDelayMs_), answer});
-        changed_.notify_all();
+        deliverLocked({Clock::now() + std::chrono::milliseconds(answerDelayMs_), answer});
     }
     return static_cast<int>(length);
 }
 
-int SimBoard::deviceRead(std::uint64_t session, std::uint8_t* data, std::size_t length,
+int SimBoard::deviceRead(std::uint64_t handle, std::uint8_t* data, std::size_t length,
                          int milliseconds) {
     std::unique_lock lock(mutex_);
     ++readCalls_;
     const auto deadline = milliseconds < 0 ? Clock::time_point::max()
                                            : Clock::now() + std::chrono::milliseconds(milliseconds);
+    // The handle's queue lives until the handle is closed, which never happens during its read.
+    Queue& queue = queues_.at(handle);
+    std::deque<Pending>& pending = queue.reports;
     for (;;) {
-        if (!aliveLocked(session))
+        if (!aliveLocked(queue.session))
             return -1;
         const auto now = Clock::now();
-        if (!pending_.empty() && pending_.front().due <= now) {
-            const std::vector<std::uint8_t> report = std::move(pending_.front().bytes);
-            pending_.pop_front();
+        if (!pending.empty() && pending.front().due <= now) {
+            const std::vector<std::uint8_t> report = std::move(pending.front().bytes);
+            pending.pop_front();
             const std::size_t n = std::min(length, report.size());
             std::copy_n(report.begin(), n, data);
             return static_cast<int>(n);
         }
         if (now >= deadline)
             return 0;
-        const auto wake = pending_.empty() ? deadline : std::min(deadline, pending_.front().due);
+        const auto wake = pending.empty() ? deadline : std::min(deadline, pending.front().due);
         changed_.wait_until(lock, wake);
     }
 }

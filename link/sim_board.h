@@ -1,8 +1,9 @@
 #pragma once
 // A simulated USB Tarnovid board and the backend that offers it, for tests and the demo. It
 // speaks the board's protocol over 64-byte reports and can be unplugged, stalled, slowed or made
-// to answer short. Every control is thread-safe; a blocked readTimeout wakes on a condition
-// variable, never by polling.
+// to answer short. Like a hidraw node, it may be open several times at once, and every open
+// handle gets its own copy of every input report. Every control is thread-safe; a blocked
+// readTimeout wakes on a condition variable, never by polling.
 
 #include "hid_backend.h"
 
@@ -10,6 +11,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -42,13 +44,14 @@ public:
     void setAnswerLength(int length);
     void setAnswerDelayMs(int milliseconds);
     void setRefuseOpen(bool refuse);
-    // An input report nobody asked for; it is delivered to the handle that is open.
+    // An input report nobody asked for; every open handle gets it.
     void pushInputReport(std::vector<std::uint8_t> report);
 
     bool isOpen() const;
     int openCount() const;
     int closeCount() const;
     int readCalls() const; // readTimeout calls so far, to tell a blocked reader from a spinning one
+    // Input reports not yet read, over all open handles.
     std::size_t pendingInputReports() const;
     // Every output report received: the bytes after the report id, as written.
     std::vector<std::vector<std::uint8_t>> writes() const;
@@ -65,10 +68,18 @@ private:
         std::vector<std::uint8_t> bytes;
     };
 
+    // What one open handle has still to read.
+    struct Queue {
+        std::uint64_t session;
+        std::deque<Pending> reports;
+    };
+
     bool aliveLocked(std::uint64_t session) const { return plugged_ && session == session_; }
+    // Hands a report to every handle of the current plug session.
+    void deliverLocked(const Pending& report);
     int deviceWrite(std::uint64_t session, const std::uint8_t* data, std::size_t length);
-    int deviceRead(std::uint64_t session, std::uint8_t* data, std::size_t length, int milliseconds);
-    void deviceClosed();
+    int deviceRead(std::uint64_t handle, std::uint8_t* data, std::size_t length, int milliseconds);
+    void deviceClosed(std::uint64_t handle);
 
     const HidDeviceInfo info_;
     mutable std::mutex mutex_;
@@ -85,7 +96,8 @@ private:
     int openCount_ = 0;
     int closeCount_ = 0;
     int readCalls_ = 0;
-    std::deque<Pending> pending_;
+    std::uint64_t nextHandle_ = 0;
+    std::map<std::uint64_t, Queue> queues_; // by handle, for every handle not yet closed
     std::vector<std::vector<std::uint8_t>> writes_;
 };
 

@@ -5,17 +5,19 @@ set -euo pipefail
 
 usage() {
     echo "usage: $0 --source-dir DIR --work-dir DIR --init FILE --board EXE --qpa-plugin FILE" \
-        "--guest EXE..." >&2
+        "--guest EXE... [--tool EXE...]" >&2
     exit 2
 }
 src= work= board= init= qpa_plugin=
 guests=()
+tools=() # programs the guests run, installed beside them
 while [ $# -gt 0 ]; do
     case "$1" in
         --source-dir) src=$2 ;;
         --work-dir) work=$2 ;;
         --board) board=$2 ;;
         --guest) guests+=("$2") ;;
+        --tool) tools+=("$2") ;;
         --init) init=$2 ;;
         --qpa-plugin) qpa_plugin=$2 ;;
         *) usage ;;
@@ -109,6 +111,9 @@ for guest in "${guests[@]}"; do
     install -m 0755 "$guest" "$root/usr/bin/$(basename "$guest")"
     basename "$guest" >> "$root/guests"
 done
+for tool in "${tools[@]}"; do
+    install -m 0755 "$tool" "$root/usr/bin/$(basename "$tool")"
+done
 # A window needs its platform plugin, at the path Qt was built to look in, and fonts for the
 # captions it measures.
 mkdir -p "$root$(dirname "$qpa_plugin")" "$root/etc" "$root/usr/share/fonts/truetype"
@@ -118,7 +123,7 @@ if [ -d /usr/share/fonts/truetype/liberation ]; then
     cp -r /usr/share/fonts/truetype/liberation "$root/usr/share/fonts/truetype/"
 fi
 # Shared libraries at the paths the dynamic loader will look for them.
-for exe in "$board" "${guests[@]}" "$qpa_plugin"; do
+for exe in "$board" "${guests[@]}" "${tools[@]}" "$qpa_plugin"; do
     ldd "$exe" | awk '{ for (i = 1; i <= NF; i++) if ($i ~ /^\//) print $i }'
 done | sort -u | while read -r lib; do
     mkdir -p "$root$(dirname "$lib")"

@@ -5,6 +5,7 @@
 #include "genuine_board_match.h"
 #include "hidcomm.h"
 #include "link_failure.h"
+#include "open_refusal.h"
 #include "sim_board.h"
 
 #include <QElapsedTimer>
@@ -67,6 +68,7 @@ private slots:
     void shortAnswerIsHandedOnAsItCame();
     void stalledBoardTimesOutAfterTheFullWait();
     void reportsFromBeforeTheWriteAreNeverTheAnswer();
+    void twoLinksOnOneBoardEachGetEveryReport();
 
     void unplugDuringReadFailsPromptlyAndDisconnectsOnce();
     void idleUnplugIsNoticedOnTheOwnersThread();
@@ -166,16 +168,32 @@ void HIDCommTest::refusedOpenIsRetriedByTheNextConnectAndReportedOnce() {
     rig.link.Connect();
     QVERIFY(!rig.link.IsConnected());
     QCOMPARE(rig.connected.count(), 0);
+    QCOMPARE(rig.link.lastRefusal().path, QStringLiteral("sim/tarnovid-0"));
+    QVERIFY(isAccessDenied(rig.link.lastRefusal().reason.toStdString()));
 
     QTest::failOnWarning(QRegularExpression("cannot open board"));
     rig.link.Connect(); // same reason again: no second line
     QVERIFY(!rig.link.IsConnected());
+
+    QVERIFY(!rig.link.lastRefusal().reason.isEmpty()); // still refused, though not told again
 
     rig.board->setRefuseOpen(false);
     rig.link.Connect();
     QVERIFY(rig.link.IsConnected());
     QCOMPARE(rig.connected.count(), 1);
     QCOMPARE(rig.board->openCount(), 1);
+    QVERIFY(rig.link.lastRefusal().path.isEmpty());
+
+    // A board that is gone is no refusal: nothing was there to refuse.
+    rig.link.Release();
+    rig.board->setRefuseOpen(true);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cannot open board.*Permission denied"));
+    rig.link.Connect();
+    QVERIFY(!rig.link.lastRefusal().path.isEmpty());
+    rig.board->unplug();
+    rig.link.Connect();
+    QVERIFY(rig.link.lastRefusal().path.isEmpty());
+    QVERIFY(rig.link.lastRefusal().reason.isEmpty());
 }
 
 void HIDCommTest::writeSendsOneZeroPaddedReport() {
@@ -260,6 +278,41 @@ void HIDCommTest::reportsFromBeforeTheWriteAreNeverTheAnswer() {
     rig.board->setInputs(0x02);
     rig.link.Write(request(0xFC, 0), 2);
     QCOMPARE(rig.link.Read(2), QByteArray("\x02\x00", 2));
+}
+
+void HIDCommTest::twoLinksOnOneBoardEachGetEveryReport() {
+    Rig rig; // the window's link; another program opens the same board beside it
+    HIDComm other(rig.backend);
+    test::matchGenuineBoard(other);
+    rig.link.Connect();
+    other.Connect();
+    QVERIFY(rig.link.IsConnected() && other.IsConnected());
+    QCOMPARE(rig.board->openCount(), 2);
+
+    // Both ask before either reads: each still finds an answer of its own.
+    rig.board->setInputs(0x01);
+    rig.link.Write(request(0xFC, 0), 2);
+    other.Write(request(0xFC, 0), 2);
+    QCOMPARE(rig.link.Read(1), QByteArray("\x01", 1));
+    QCOMPARE(other.Read(1), QByteArray("\x01", 1));
+
+    // The other's answer reaches this link as well, but one that came before this link's own
+    // request never answers it.
+    QTRY_COMPARE(rig.board->pendingInputReports(), std::size_t(0));
+    rig.board->setInputs(0x02);
+    other.Write(request(0xFC, 0), 2);
+    QCOMPARE(other.Read(1), QByteArray("\x02", 1));
+    QTRY_COMPARE(rig.board->pendingInputReports(), std::size_t(0));
+    rig.board->setInputs(0x04);
+    rig.link.Write(request(0xFC, 0), 2);
+    QCOMPARE(rig.link.Read(1), QByteArray("\x04", 1));
+
+    other.Write(request(0xFB, 0x81), 2);
+    QCOMPARE(rig.board->outputs(), 0x81);
+    other.Release();
+    QVERIFY(rig.link.IsConnected()); // one program letting go leaves the other's board open
+    QCOMPARE(rig.disconnected.count(), 0);
+    QCOMPARE(rig.board->closeCount(), 1);
 }
 
 void HIDCommTest::unplugDuringReadFailsPromptlyAndDisconnectsOnce() {

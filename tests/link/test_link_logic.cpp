@@ -4,13 +4,16 @@
 #include "device_text.h"
 #include "link_error.h"
 #include "link_failure.h"
+#include "open_refusal.h"
 #include "report_framing.h"
 #include "sim_board.h"
 #include "wide_text.h"
 
 #include <QTest>
+#include <cerrno>
 #include <functional>
 #include <optional>
+#include <system_error>
 
 using namespace tarnovid;
 
@@ -40,6 +43,8 @@ private slots:
     void outputFrameIsReportIdThenBytesThenZeros();
     void countsOutsideTheReportOrTheBufferAreRejected();
     void replyIsCutToCountOrHandedOnShort();
+
+    void onlyAPermissionRefusalIsAccessDenied();
 
     void deviceTextJoinsTrimmedStrings();
     void wideTextBecomesUtf8();
@@ -85,6 +90,9 @@ void LinkLogicTest::eachBitChecksOnlyItsOwnField() {
     const bool spoiledFieldIsChecked = bits[field] == bit;
     QVERIFY(deviceMatches(tarnovidRule(bit), genuine()));
     QCOMPARE(deviceMatches(tarnovidRule(bit), device), !spoiledFieldIsChecked);
+    // The full rule names the spoiled field and no other.
+    QCOMPARE(mismatchedFields(tarnovidRule(), device), bits[field]);
+    QCOMPARE(mismatchedFields(tarnovidRule(), genuine()), 0);
 }
 
 void LinkLogicTest::fullRuleAcceptsOnlyTheGenuineBoard() {
@@ -97,6 +105,7 @@ void LinkLogicTest::fullRuleAcceptsOnlyTheGenuineBoard() {
     noStrings.manufacturer.clear();
     noStrings.product.clear();
     QVERIFY(!deviceMatches(rule, noStrings));
+    QCOMPARE(mismatchedFields(rule, noStrings), kMatchManufacturer | kMatchProductString);
     // Without the string bits the same interface is acceptable.
     QVERIFY(deviceMatches(tarnovidRule(kMatchVendorId | kMatchProductId), noStrings));
     // An empty method accepts anything; bits above 32 are ignored.
@@ -186,6 +195,16 @@ void LinkLogicTest::replyIsCutToCountOrHandedOnShort() {
     QCOMPARE(replyBytes({0x06}, 2), (std::vector<std::uint8_t>{0x06}));
     QVERIFY(replyBytes({}, 2).empty());
     QVERIFY(replyBytes(report, 0).empty());
+}
+
+void LinkLogicTest::onlyAPermissionRefusalIsAccessDenied() {
+    // As hidapi words them on Linux and on Windows.
+    QVERIFY(isAccessDenied("Failed to open a device with path '/dev/hidraw0': Permission denied"));
+    QVERIFY(isAccessDenied("hid_open_path/CreateFileW: (0x00000005) Access is denied."));
+    QVERIFY(isAccessDenied(std::generic_category().message(EACCES))); // in the current locale
+    QVERIFY(!isAccessDenied("Failed to open a device with path '/dev/hidraw0': No such device"));
+    QVERIFY(!isAccessDenied("Device or resource busy"));
+    QVERIFY(!isAccessDenied(""));
 }
 
 void LinkLogicTest::deviceTextJoinsTrimmedStrings() {

@@ -53,8 +53,10 @@ cat >"$work/expected" <<'FILES'
 -rwxr-xr-x ./usr/bin/tarnovid
 -rwxr-xr-x ./usr/bin/tarnovid-board
 -rwxr-xr-x ./usr/bin/tarnovid-demo
+-rwxr-xr-x ./usr/bin/tarnovidctl
 -rw-r--r-- ./usr/lib/udev/rules.d/70-tarnovid.rules
 -rw-r--r-- ./usr/share/applications/tarnovid.desktop
+-rw-r--r-- ./usr/share/bash-completion/completions/tarnovidctl
 -rw-r--r-- ./usr/share/doc/tarnovid/changelog.gz
 -rw-r--r-- ./usr/share/doc/tarnovid/copyright
 -rw-r--r-- ./usr/share/icons/hicolor/scalable/apps/tarnovid.svg
@@ -62,6 +64,7 @@ cat >"$work/expected" <<'FILES'
 -rw-r--r-- ./usr/share/man/man1/tarnovid-board.1.gz
 -rw-r--r-- ./usr/share/man/man1/tarnovid-demo.1.gz
 -rw-r--r-- ./usr/share/man/man1/tarnovid.1.gz
+-rw-r--r-- ./usr/share/man/man1/tarnovidctl.1.gz
 -rw-r--r-- ./usr/share/metainfo/io.github.dravelko.Tarnovid.metainfo.xml
 FILES
 while read -r mode owner path; do
@@ -70,6 +73,14 @@ while read -r mode owner path; do
 done <"$work/list" | LC_ALL=C sort -k2,2 >"$work/files"
 diff -u "$work/expected" "$work/files" >&2 \
     || fail "the package's files differ from the list above (- expected, + in the package)"
+
+# Man pages as Debian ships them: gzip with neither a name nor a time stamp inside, so the
+# package is the same whenever it is built.
+dpkg-deb -x "$deb" "$work/root"
+for page in "$work"/root/usr/share/man/man*/*.gz; do
+    gzip -t "$page" || fail "$page is not a whole gzip file"
+    [ "$(od -An -tu4 -j4 -N4 "$page" | tr -d ' ')" = 0 ] || fail "$page carries a time stamp (not gzip -n)"
+done
 
 echo "== maintainer scripts"
 dpkg-deb -e "$deb" "$work/control"
