@@ -28,9 +28,8 @@ bool allCaptionsFit(const QString& family) {
 }
 
 // A face can be installed and still not be drawn in every role: Wine's "MS Sans Serif" has no
-// italic, and where the platform does not slant a face itself (Qt's own font database, as on the
-// offscreen platform) Qt draws the italic credit in some other face. Taking such a face would
-// measure and show that stand-in instead of the next candidate.
+// italic, and Qt draws the italic credit in some other face instead of slanting it. Taking such a
+// face would measure and show that stand-in instead of the next candidate.
 bool drawnAsItself(const QString& family) {
     for (const FontRole role : {FontRole::Standard, FontRole::Heading, FontRole::Credit}) {
         if (QFontInfo(windowFont(role, family)).family().compare(family, Qt::CaseInsensitive) != 0)
