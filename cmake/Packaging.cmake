@@ -58,7 +58,8 @@ if(WIN32)
     set(CPACK_NSIS_MUI_ICON ${TARNOVID_WINDOWS_ICON})
     set(CPACK_NSIS_MUI_UNIICON ${TARNOVID_WINDOWS_ICON})
   endif()
-  set(CPACK_NSIS_INSTALLED_ICON_NAME "bin\\tarnovid.exe") # Apps & features
+  # Apps & features. Escaped twice: CPack reads the value once more from its own config file.
+  set(CPACK_NSIS_INSTALLED_ICON_NAME "bin\\\\tarnovid.exe")
   set(CPACK_NSIS_URL_INFO_ABOUT "${PROJECT_HOMEPAGE_URL}")
   set(CPACK_NSIS_CONTACT "tarnovid@example.invalid")
   set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)

@@ -85,6 +85,9 @@ for link in Tarnovid.lnk "Tarnovid demo (simulated board).lnk" Uninstall.lnk; do
     [ -f "$menu/$link" ] || fail "the Start menu lacks $link; it has: $(ls "$menu")"
 done
 traces | grep -qi 'DisplayName.*Tarnovid' || fail "no entry in the installed programs' list"
+# The list's icon is the program's own; Wine's registry file doubles every backslash.
+grep -qF '"DisplayIcon"="C:\\Program Files\\Tarnovid\\bin\\tarnovid.exe"' "$prefix/system.reg" ||
+    fail "the installed programs' list shows another icon: $(grep -h DisplayIcon "$prefix"/*.reg)"
 
 echo "== run"
 stays_up offscreen 'C:\Program Files\Tarnovid\bin\tarnovid.exe'
