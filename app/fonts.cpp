@@ -3,6 +3,7 @@
 #include "twips.h"
 
 #include <QFontDatabase>
+#include <QFontInfo>
 #include <QFontMetrics>
 
 namespace tarnovid {
@@ -26,6 +27,17 @@ bool allCaptionsFit(const QString& family) {
     return true;
 }
 
+// A face can be installed and still not be drawn in every role: Wine's "MS Sans Serif" has no
+// italic, and Qt draws the italic credit in some other face instead of slanting it. Taking such a
+// face would measure and show that stand-in instead of the next candidate.
+bool drawnAsItself(const QString& family) {
+    for (const FontRole role : {FontRole::Standard, FontRole::Heading, FontRole::Credit}) {
+        if (QFontInfo(windowFont(role, family)).family().compare(family, Qt::CaseInsensitive) != 0)
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 QStringList fontCandidates() {
@@ -39,7 +51,7 @@ QString windowFontFamily() {
         const QStringList installed = QFontDatabase::families();
         QString firstInstalled;
         for (const QString& family : fontCandidates()) {
-            if (!installed.contains(family, Qt::CaseInsensitive))
+            if (!installed.contains(family, Qt::CaseInsensitive) || !drawnAsItself(family))
                 continue;
             if (firstInstalled.isEmpty())
                 firstInstalled = family;

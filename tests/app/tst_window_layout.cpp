@@ -133,6 +133,7 @@ private slots:
         ShownWindow w;
         const QString family = windowFontFamily();
         QVERIFY2(fontCandidates().contains(family), qPrintable("unexpected font " + family));
+        qInfo("captions in %s", qPrintable(family)); // which face this platform ended up with
         for (const QWidget* child : w.window->findChildren<QWidget*>()) {
             QString text;
             if (auto* label = qobject_cast<const QLabel*>(child))
