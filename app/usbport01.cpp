@@ -89,7 +89,7 @@ void Usbport01::createControls() {
         ControlArray<Line>* array = def.name == "Line1"   ? &Line1
                                     : def.name == "Line2" ? &Line2
                                     : def.name == "Line3" ? &Line3
-                                                           : &Line4;
+                                                          : &Line4;
         array->add(def.index, line);
     }
 
@@ -100,7 +100,7 @@ void Usbport01::createControls() {
         case ControlKind::Circle:
         case ControlKind::RoundedRect: {
             auto* shape = new Shape(def.kind == ControlKind::Circle ? Shape::Form::Circle
-                                                                     : Shape::Form::RoundedRect,
+                                                                    : Shape::Form::RoundedRect,
                                     def.back, resolve(def.fore), this);
             (def.name == "Shape1" ? Shape1 : Shape2).add(def.index, shape);
             widget = shape;
@@ -189,7 +189,8 @@ void Usbport01::mousePressEvent(QMouseEvent* event) {
 
 void Usbport01::closeEvent(QCloseEvent* event) {
     // Closing ends the program; give the board up now rather than at process exit. Giving it up
-    // waits for the reader's current read slice, so the window goes first.
+    // may wait for the board thread's current read slice (never for a report stuck in the
+    // kernel), so the window goes first.
     hide();
     terminateOnce();
     event->accept();

@@ -3,6 +3,9 @@
 #include "board_facts.h"
 
 #include <algorithm>
+#include <atomic>
+#include <system_error>
+#include <utility>
 
 namespace tarnovid {
 
@@ -29,24 +32,44 @@ public:
     SimDevice(std::shared_ptr<SimBoard> board, std::uint64_t session)
         : board_(std::move(board))
         , session_(session) {}
-    ~SimDevice() override { board_->deviceClosed(); }
+    ~SimDevice() override { board_->deviceClosed(calls_.load() > 0); }
     SimDevice(const SimDevice&) = delete;
     SimDevice& operator=(const SimDevice&) = delete;
 
     int write(const std::uint8_t* data, std::size_t length) override {
+        const Call call(calls_);
         return board_->deviceWrite(session_, data, length);
     }
     int readTimeout(std::uint8_t* data, std::size_t length, int milliseconds) override {
+        const Call call(calls_);
         return board_->deviceRead(session_, data, length, milliseconds);
     }
     std::string lastError() const override { return "simulated board: device disconnected"; }
+    void interruptRead() override { board_->deviceInterrupt(); }
 
 private:
+    // Counts the calls running on this handle, so a close under one of them shows.
+    class Call {
+    public:
+        explicit Call(std::atomic<int>& calls)
+            : calls_(calls) {
+            ++calls_;
+        }
+        ~Call() { --calls_; }
+        Call(const Call&) = delete;
+        Call& operator=(const Call&) = delete;
+
+    private:
+        std::atomic<int>& calls_;
+    };
+
     std::shared_ptr<SimBoard> board_;
     std::uint64_t session_;
+    std::atomic<int> calls_{0};
 };
 
-SimBoard::SimBoard(HidDeviceInfo info) : info_(std::move(info)) {}
+SimBoard::SimBoard(HidDeviceInfo info)
+    : info_(std::move(info)) {}
 
 void SimBoard::plug() {
     std::lock_guard lock(mutex_);
@@ -79,6 +102,12 @@ void SimBoard::wireInputsToOutputs(bool wired) {
 void SimBoard::setStall(bool stalled) {
     std::lock_guard lock(mutex_);
     stalled_ = stalled;
+}
+
+void SimBoard::setWriteStall(bool stalled) {
+    std::lock_guard lock(mutex_);
+    writeStalled_ = stalled;
+    changed_.notify_all();
 }
 
 void SimBoard::setAnswerLength(int length) {
@@ -122,6 +151,21 @@ int SimBoard::readCalls() const {
     return readCalls_;
 }
 
+int SimBoard::stuckWrites() const {
+    std::lock_guard lock(mutex_);
+    return stuckWrites_;
+}
+
+std::size_t SimBoard::ioThreads() const {
+    std::lock_guard lock(mutex_);
+    return ioThreads_.size();
+}
+
+int SimBoard::closesDuringCalls() const {
+    std::lock_guard lock(mutex_);
+    return closesDuringCalls_;
+}
+
 std::size_t SimBoard::pendingInputReports() const {
     std::lock_guard lock(mutex_);
     return pending_.size();
@@ -139,7 +183,9 @@ std::uint8_t SimBoard::outputs() const {
 
 std::unique_ptr<HidDevice> SimBoard::open(std::string* error) {
     std::lock_guard lock(mutex_);
-    const char* refusal = !plugged_ ? "No such device" : refuseOpen_ ? "Permission denied" : nullptr;
+    const char* refusal = !plugged_     ? "No such device"
+                          : refuseOpen_ ? "Permission denied"
+                                        : nullptr;
     if (refusal != nullptr) {
         if (error != nullptr)
             *error = refusal;
@@ -151,13 +197,28 @@ std::unique_ptr<HidDevice> SimBoard::open(std::string* error) {
     return std::make_unique<SimDevice>(shared_from_this(), session_);
 }
 
-void SimBoard::deviceClosed() {
+void SimBoard::deviceClosed(bool duringCall) {
     std::lock_guard lock(mutex_);
+    noteIoThreadLocked();
     ++closeCount_;
+    if (duringCall)
+        ++closesDuringCalls_;
+}
+
+void SimBoard::deviceInterrupt() {
+    std::lock_guard lock(mutex_);
+    interrupted_ = true;
+    changed_.notify_all();
 }
 
 int SimBoard::deviceWrite(std::uint64_t session, const std::uint8_t* data, std::size_t length) {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
+    noteIoThreadLocked();
+    if (writeStalled_ && aliveLocked(session)) {
+        ++stuckWrites_;
+        changed_.wait(lock, [&] { return !writeStalled_ || !aliveLocked(session); });
+        --stuckWrites_;
+    }
     // The board declares no report ids, so only id 0 (hidapi's "none") reaches it.
     if (!aliveLocked(session) || length == 0 || data[0] != 0)
         return -1;
@@ -178,6 +239,7 @@ int SimBoard::deviceWrite(std::uint64_t session, const std::uint8_t* data, std::
 int SimBoard::deviceRead(std::uint64_t session, std::uint8_t* data, std::size_t length,
                          int milliseconds) {
     std::unique_lock lock(mutex_);
+    noteIoThreadLocked();
     ++readCalls_;
     const auto deadline = milliseconds < 0 ? Clock::time_point::max()
                                            : Clock::now() + std::chrono::milliseconds(milliseconds);
@@ -192,7 +254,7 @@ int SimBoard::deviceRead(std::uint64_t session, std::uint8_t* data, std::size_t 
             std::copy_n(report.begin(), n, data);
             return static_cast<int>(n);
         }
-        if (now >= deadline)
+        if (now >= deadline || std::exchange(interrupted_, false))
             return 0;
         const auto wake = pending_.empty() ? deadline : std::min(deadline, pending_.front().due);
         changed_.wait_until(lock, wake);
@@ -213,6 +275,21 @@ std::shared_ptr<SimBoard> SimBackend::addTarnovid(std::string path) {
 int SimBackend::enumerateCount() const {
     std::lock_guard lock(mutex_);
     return enumerateCount_;
+}
+
+void SimBackend::setThreadStartFails(bool fails) {
+    std::lock_guard lock(mutex_);
+    threadStartFails_ = fails;
+}
+
+std::thread SimBackend::startThread(std::function<void()> body) {
+    {
+        std::lock_guard lock(mutex_);
+        if (threadStartFails_)
+            throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again),
+                                    "simulated board: no thread to spare");
+    }
+    return HidBackend::startThread(std::move(body));
 }
 
 std::vector<HidDeviceInfo> SimBackend::enumerate(std::uint16_t vendorId, std::uint16_t productId) {
