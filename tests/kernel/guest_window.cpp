@@ -199,7 +199,28 @@ void stalledBoard(const QString& program) {
     check(buttonsEnabled(window), "the board is still open after the stall");
     if (!sent)
         board.dump();
+
+    // Closing the window while a report is stuck must not wait for the kernel's time-out either.
+    const std::size_t again = board.lineCount();
+    board.signal(SIGUSR1);
+    board.waitForLine("stopped reading output reports", again);
+    blocked = 0;
+    for (int click = 0; click < 12 && blocked < kReadTimeoutMs / 2.0; ++click) {
+        const auto start = Clock::now();
+        press(window, window.Command1);
+        blocked = msBetween(start, Clock::now());
+    }
+    const auto closing = Clock::now();
     window.close();
+    const double closeMs = msBetween(closing, Clock::now());
+    figure("close_with_a_report_stuck", closeMs);
+    check(blocked >= kReadTimeoutMs / 2.0 && closeMs < 100,
+          "closing the window with a report stuck in the kernel takes " +
+              std::to_string(int(closeMs)) + " ms");
+    // The board's thread closes the device once the write returns; the board then drains.
+    board.signal(SIGUSR1);
+    check(board.waitForLine("reading output reports again", again).has_value() && board.stop() == 0,
+          "the board drains the stuck report and stops cleanly after the window has gone");
 }
 
 } // namespace
