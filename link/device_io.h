@@ -23,8 +23,8 @@ class DeviceIo {
 public:
     // How long one readTimeout blocks while nobody writes. A write that finds the thread in its
     // read waits for the slice to run out where the device cannot cut it short (hidapi), and so
-    // does stop(); each slice also costs a wake-up while idle.
-    static constexpr std::chrono::milliseconds kIdleSlice{100};
+    // does stop(); each slice costs a wake-up, and an idle board is the usual case.
+    static constexpr std::chrono::milliseconds kIdleSlice{250};
     // The slice for a while after each write: more clicks, and the reads they ask for, tend to
     // follow at once.
     static constexpr std::chrono::milliseconds kBusySlice{10};

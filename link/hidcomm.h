@@ -62,8 +62,9 @@ public:
     QByteArray Read(qint16 count);
     // Closes the board, if any, and ends watchArrivals(). Safe to call at any time, any number of
     // times. Raises no Disconnected: giving the board up is the owner's own act, not a loss.
-    // Returns once the board is closed, which takes at most one short read slice; a report stuck
-    // in the kernel is not waited for: the board's thread closes the board as soon as that write
+    // Returns once the board is closed, which may take the rest of its thread's current read
+    // (up to a quarter of a second where the system cannot cut it short); a report stuck in the
+    // kernel is not waited for: the board's thread closes the board as soon as that write
     // returns. Never throws.
     void Release();
 
