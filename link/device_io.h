@@ -47,8 +47,9 @@ public:
     };
 
     // Takes the device over and starts its thread. onLost runs once, on that thread, when the
-    // device fails (after lost() has turned true), and never after stop() has begun; the thread
-    // then ends. Throws what starting the thread throws (std::system_error), the device closed.
+    // device fails (after lost() has turned true), and never after stop() has begun; it must not
+    // call back into this object. The thread then ends. Throws what starting the thread throws
+    // (std::system_error), the device closed.
     DeviceIo(std::unique_ptr<HidDevice> device, std::function<void()> onLost, Options options);
     DeviceIo(std::unique_ptr<HidDevice> device, std::function<void()> onLost);
     ~DeviceIo(); // stop()

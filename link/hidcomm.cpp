@@ -43,11 +43,16 @@ struct HIDComm::State {
         requestUnsent = false;
     }
 
-    // Reports why a matching board could not be used, once per new reason.
-    void reportFailure(const std::string& reason) {
-        if (reason != lastOpenFailure)
-            qWarning().noquote() << "Tarnovid: cannot open board" << QString::fromStdString(reason);
-        lastOpenFailure = reason;
+    // Reports why a matching board could not be used, once per new reason. Out of memory even
+    // for that, it stays silent: Connect never throws.
+    void reportFailure(const std::string& reason) noexcept {
+        try {
+            if (reason != lastOpenFailure)
+                qWarning().noquote()
+                    << "Tarnovid: cannot open board" << QString::fromStdString(reason);
+            lastOpenFailure = reason;
+        } catch (...) {
+        }
     }
 };
 
@@ -84,7 +89,6 @@ void HIDComm::Connect() {
     // Nothing is kept until the board is wholly open: a failure on the way closes what was opened
     // (the device goes with its local owner) and leaves the next poll to try again.
     std::optional<HidDeviceInfo> chosen;
-    std::unique_ptr<HidDevice> device;
     try {
         const MatchRule rule = matchRule();
         const EnumerateFilter filter = enumerateFilter(rule);
@@ -94,7 +98,7 @@ void HIDComm::Connect() {
             return;
         }
         std::string error;
-        device = d->backend->open(chosen->path, &error);
+        std::unique_ptr<HidDevice> device = d->backend->open(chosen->path, &error);
         if (!device) {
             // Right after a plug the device node may not have its permissions yet; the next poll
             // simply tries again.
@@ -123,6 +127,9 @@ void HIDComm::Connect() {
         d->lastOpenFailure.clear();
     } catch (const std::exception& e) {
         d->reportFailure((chosen ? chosen->path + ": " : std::string()) + e.what());
+        return;
+    } catch (...) {
+        d->reportFailure((chosen ? chosen->path + ": " : std::string()) + "unknown failure");
         return;
     }
     emit Connected(0);
