@@ -6,8 +6,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace tarnovid {
@@ -27,27 +29,40 @@ struct HidDeviceInfo {
     int interfaceNumber = -1;
 };
 
-// An open device. Threading: write() from the owning thread, readTimeout() from at most one other
-// thread; the object is destroyed only after that thread has stopped calling it.
+// An open device. Threading: one thread makes every call, from the first to the destructor, and
+// never destroys it while a call runs; hidapi is not safe for two threads on one handle (they
+// share its error slot). The one exception is interruptRead(), which any thread may call while
+// the object lives.
 class HidDevice {
 public:
     virtual ~HidDevice() = default; // closes the device
-    // data[0] is the report id (0 when the device uses none). Returns bytes written or -1.
+    // data[0] is the report id (0 when the device uses none). Returns bytes written or -1. May
+    // block for seconds when the device stops taking reports (until USB's time-out on Linux).
     virtual int write(const std::uint8_t* data, std::size_t length) = 0;
     // Returns the report length, 0 on time-out, -1 on error (an unplug shows up here).
     virtual int readTimeout(std::uint8_t* data, std::size_t length, int milliseconds) = 0;
-    // Human-readable reason of the last failure, for error messages only. Call it only while no
-    // readTimeout() runs: hidapi keeps one error slot per device and every read rewrites it.
+    // Human-readable reason of the last failure, for error messages only; ask right after the
+    // failing call, since hidapi keeps one error slot per device and every call rewrites it.
     virtual std::string lastError() const = 0;
+    // Makes a readTimeout() that runs now, or the next one, return 0 early, where the system
+    // offers a way: a write waiting for the device then need not wait for the read's time to run
+    // out. hidapi offers none; its reads run their time.
+    virtual void interruptRead() {}
 };
 
 class HidBackend {
 public:
     virtual ~HidBackend() = default;
     // All HID interfaces with this vendor and product id; 0 is a wildcard, as in hidapi.
-    virtual std::vector<HidDeviceInfo> enumerate(std::uint16_t vendorId, std::uint16_t productId) = 0;
+    virtual std::vector<HidDeviceInfo> enumerate(std::uint16_t vendorId,
+                                                 std::uint16_t productId) = 0;
     // nullptr and *error set when the device cannot be opened (gone, no permission, busy).
     virtual std::unique_ptr<HidDevice> open(const std::string& path, std::string* error) = 0;
+    // Starts the thread that serves one open device. Throws std::system_error when the system
+    // has none to give (out of threads or memory).
+    virtual std::thread startThread(std::function<void()> body) {
+        return std::thread(std::move(body));
+    }
     // The system's announcements of new device nodes where the backend hears them; nullptr by
     // default, so simulated boards are found by polling alone.
     virtual std::unique_ptr<ArrivalWatch> watchArrivals(ArrivalWatch::Handler onEvent) {

@@ -1,15 +1,18 @@
 #include "hidcomm.h"
 
+#include "device_io.h"
 #include "device_match.h"
 #include "device_text.h"
 #include "hid_backend.h"
 #include "report_framing.h"
-#include "report_pump.h"
 
 #include <QMetaObject>
 #include <QtDebug>
 #include <chrono>
 #include <cstdint>
+#include <exception>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,11 +21,12 @@ namespace tarnovid {
 
 struct HIDComm::State {
     std::shared_ptr<HidBackend> backend;
-    // Declared before the pump: the device must outlive its reader. closeBoard() enforces the
-    // order explicitly anyway.
-    std::unique_ptr<HidDevice> device;
-    std::unique_ptr<ReportPump> pump;
+    // The open board: its thread owns the device. Set only once everything about the board is
+    // in place, so there is never half an open board.
+    std::unique_ptr<DeviceIo> io;
     QString text;
+    // The last Write timed out: no request went out, so no answer is coming.
+    bool requestUnsent = false;
     // Last reason an open failed, so a board that keeps refusing is reported once, not every
     // poll.
     std::string lastOpenFailure;
@@ -33,17 +37,34 @@ struct HIDComm::State {
     // interfaces announces each, and all of them together are worth one look.
     bool arrivalConnectQueued = false;
 
-    // Reader first, then the device: hidapi must never close a handle a read is still using.
+    // The device closes on its own thread after its last call; a call stuck in the kernel is
+    // not waited for.
     void closeBoard() {
-        pump.reset();
-        device.reset();
+        io.reset();
         text.clear();
+        requestUnsent = false;
+    }
+
+    // Keeps why a matching board could not be used, for the owner to ask, and reports it once per
+    // new reason. Out of memory even for that, it stays silent: Connect never throws.
+    void reportFailure(const std::string& path, const std::string& why) noexcept {
+        try {
+            refusal = {QString::fromStdString(path), QString::fromStdString(why)};
+            const std::string reason = path.empty() ? why : path + ": " + why;
+            if (reason != lastOpenFailure)
+                qWarning().noquote()
+                    << "Tarnovid: cannot open board" << QString::fromStdString(reason);
+            lastOpenFailure = reason;
+        } catch (...) {
+        }
     }
 };
 
 namespace {
 
 [[noreturn]] void throwNotOpen() { throw LinkError(LinkError::Kind::NotOpen, "no board is open"); }
+
+const std::chrono::milliseconds kWaitForBoard{kReadTimeoutMs};
 
 } // namespace
 
@@ -67,46 +88,62 @@ HIDComm::HIDComm(std::shared_ptr<HidBackend> backend, QObject* parent)
 HIDComm::~HIDComm() { Release(); }
 
 void HIDComm::Connect() {
-    if (d->device || !d->backend)
+    if (d->io || !d->backend)
         return;
     d->refusal = {};
-    const MatchRule rule = matchRule();
-    const EnumerateFilter filter = enumerateFilter(rule);
-    const auto chosen = pickDevice(rule, d->backend->enumerate(filter.vendorId, filter.productId));
-    if (!chosen) {
-        d->lastOpenFailure.clear(); // a board that comes back and fails again is worth a line
+    // Nothing is kept until the board is wholly open: a failure on the way closes what was opened
+    // (the device goes with its local owner) and leaves the next poll to try again.
+    std::optional<HidDeviceInfo> chosen;
+    try {
+        const MatchRule rule = matchRule();
+        const EnumerateFilter filter = enumerateFilter(rule);
+        chosen = pickDevice(rule, d->backend->enumerate(filter.vendorId, filter.productId));
+        if (!chosen) {
+            d->lastOpenFailure.clear(); // a board that comes back and fails again is worth a line
+            return;
+        }
+        std::string error;
+        std::unique_ptr<HidDevice> device = d->backend->open(chosen->path, &error);
+        if (!device) {
+            // Right after a plug the device node may not have its permissions yet; the next poll
+            // simply tries again.
+            d->reportFailure(chosen->path, error.empty() ? "cannot open" : error);
+            return;
+        }
+        QString text = QString::fromStdString(deviceText(*chosen));
+        std::unique_ptr<DeviceIo> io;
+        try {
+            // onLost runs on the board's thread. Only a queued call by name crosses to this
+            // object's thread: the hand-off then happens entirely inside Qt, and the notice carries
+            // no data of its own.
+            io = std::make_unique<DeviceIo>(
+                std::move(device),
+                [this] { QMetaObject::invokeMethod(this, "takeDeviceLoss", Qt::QueuedConnection); },
+                DeviceIo::Options{.start = [backend = d->backend](std::function<void()> body) {
+                    return backend->startThread(std::move(body));
+                }});
+        } catch (const std::exception& e) {
+            d->reportFailure(chosen->path, std::string("cannot start its I/O thread: ") + e.what());
+            return;
+        }
+        d->io = std::move(io);
+        d->text = std::move(text);
+        d->requestUnsent = false;
+        d->lastOpenFailure.clear();
+    } catch (const std::exception& e) {
+        d->reportFailure(chosen ? chosen->path : std::string(), e.what());
+        return;
+    } catch (...) {
+        d->reportFailure(chosen ? chosen->path : std::string(), "unknown failure");
         return;
     }
-
-    std::string error;
-    std::unique_ptr<HidDevice> device = d->backend->open(chosen->path, &error);
-    if (!device) {
-        // Right after a plug the device node may not have its permissions yet; the next poll
-        // simply tries again.
-        const std::string why = error.empty() ? "cannot open" : error;
-        const std::string reason = chosen->path + ": " + why;
-        if (reason != d->lastOpenFailure)
-            qWarning().noquote() << "Tarnovid: cannot open board" << QString::fromStdString(reason);
-        d->lastOpenFailure = reason;
-        d->refusal = {QString::fromStdString(chosen->path), QString::fromStdString(why)};
-        return;
-    }
-    d->lastOpenFailure.clear();
-
-    d->device = std::move(device);
-    d->text = QString::fromStdString(deviceText(*chosen));
-    // Runs on the reader thread. Only a queued call by name crosses to this object's thread: the
-    // hand-off then happens entirely inside Qt, and the notice carries no data of its own.
-    d->pump = std::make_unique<ReportPump>(*d->device, [this] {
-        QMetaObject::invokeMethod(this, "takeReaderLoss", Qt::QueuedConnection);
-    });
     emit Connected(0);
 }
 
-void HIDComm::takeReaderLoss() {
-    // Only the current reader's loss counts. A notice from a board already given up (closed by
-    // the Read that found it gone, or released) finds no reader or a newer, healthy one.
-    if (!d->pump || !d->pump->lost())
+void HIDComm::takeDeviceLoss() {
+    // Only the current board's loss counts. A notice from a board already given up (closed by the
+    // Write or Read that found it gone, or released) finds none or a newer, healthy one.
+    if (!d->io || !d->io->lost())
         return;
     d->closeBoard();
     emit Disconnected(0);
@@ -114,51 +151,64 @@ void HIDComm::takeReaderLoss() {
 
 HIDComm::Refusal HIDComm::lastRefusal() const { return d->refusal; }
 
-bool HIDComm::IsConnected() const { return d->device != nullptr; }
+bool HIDComm::IsConnected() const { return d->io != nullptr; }
 
 QString HIDComm::DeviceText() const {
-    if (!d->device)
+    if (!d->io)
         throwNotOpen();
     return d->text;
 }
 
 void HIDComm::Write(const QByteArray& bytes, qint16 count) {
-    if (!d->device)
+    if (!d->io)
         throwNotOpen();
     const OutputFrame frame = frameOutputReport(reinterpret_cast<const std::uint8_t*>(bytes.data()),
                                                 static_cast<std::size_t>(bytes.size()), count);
-    // Whatever arrived before this request cannot be its answer.
-    d->pump->discardQueued();
-    if (d->device->write(frame.data(), frame.size()) >= 0)
+    switch (d->io->write(frame, kWaitForBoard)) {
+    case DeviceIo::Write::Sent:
+        d->requestUnsent = false;
         return;
-    // A board that refuses a write is as good as gone. Stop the reader before asking the device
-    // why: hidapi keeps one error slot per device and the reader's next read would clear it.
-    d->pump.reset();
-    const std::string reason = d->device->lastError();
+    case DeviceIo::Write::TimedOut:
+        d->requestUnsent = true;
+        throw LinkError(LinkError::Kind::TimedOut, "the board did not take the report within " +
+                                                       std::to_string(kReadTimeoutMs) + " ms");
+    case DeviceIo::Write::Stuck:
+        d->requestUnsent = true;
+        throw LinkError(LinkError::Kind::TimedOut,
+                        "the board has not yet taken an earlier report; nothing was sent");
+    case DeviceIo::Write::Lost:
+        break;
+    }
+    // A board that refuses a write is as good as gone. Its thread's own notice may still be on
+    // its way; closing here leaves it nothing to act on.
+    const std::string reason = d->io->lossReason();
     d->closeBoard();
     emit Disconnected(0);
     throw LinkError(LinkError::Kind::Lost, "write to the board failed: " + reason);
 }
 
 QByteArray HIDComm::Read(qint16 count) {
-    if (!d->device)
+    if (!d->io)
         throwNotOpen();
     checkCount(count, kReportSize);
+    if (d->requestUnsent)
+        throw LinkError(LinkError::Kind::TimedOut,
+                        "the last request did not reach the board; no answer is coming");
     std::vector<std::uint8_t> report;
-    switch (d->pump->waitForReport(std::chrono::milliseconds(kReadTimeoutMs), report)) {
-    case ReportPump::Wait::Report: {
+    switch (d->io->waitForReport(kWaitForBoard, report)) {
+    case DeviceIo::Wait::Report: {
         const std::vector<std::uint8_t> reply = replyBytes(report, count);
         return QByteArray(reinterpret_cast<const char*>(reply.data()),
                           static_cast<qsizetype>(reply.size()));
     }
-    case ReportPump::Wait::TimedOut:
+    case DeviceIo::Wait::TimedOut:
         throw LinkError(LinkError::Kind::TimedOut, "the board did not answer within " +
                                                        std::to_string(kReadTimeoutMs) + " ms");
-    case ReportPump::Wait::Lost:
+    case DeviceIo::Wait::Lost:
         break;
     }
-    // The reader's own notice may still be on its way; closing here leaves it no reader to act
-    // on, so the caller sees the loss at once and Disconnected still comes exactly once.
+    // The thread's own notice may still be on its way; closing here leaves it nothing to act on,
+    // so the caller sees the loss at once and Disconnected still comes exactly once.
     d->closeBoard();
     emit Disconnected(0);
     throw LinkError(LinkError::Kind::Lost, "the board was lost while waiting for its answer");
@@ -167,7 +217,7 @@ QByteArray HIDComm::Read(qint16 count) {
 void HIDComm::Release() {
     // The owner gives the board up; an announcement still to come must not open it again.
     d->arrivals.reset();
-    if (d->device)
+    if (d->io)
         d->closeBoard();
 }
 
@@ -178,7 +228,7 @@ void HIDComm::watchArrivals() {
         d->backend->watchArrivals([this](std::string_view subsystem, std::string_view action) {
             // Only a node that has just appeared can be a board that was not there before;
             // "change", "bind", "remove" and the like cannot.
-            if (subsystem != "hidraw" || action != "add" || d->device || d->arrivalConnectQueued)
+            if (subsystem != "hidraw" || action != "add" || d->io || d->arrivalConnectQueued)
                 return;
             d->arrivalConnectQueued = true;
             // Not called from here: Connected runs the owner's handlers, and one that calls

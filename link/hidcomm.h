@@ -1,7 +1,9 @@
 #pragma once
 // HIDComm: the window's link to the board. It finds and opens the matching HID device, moves
 // command bytes, notices an unplug by itself, and reports connected/disconnected on the thread
-// that owns it (the GUI thread). It knows nothing of any window.
+// that owns it (the GUI thread). It knows nothing of any window. Each open board is served by a
+// thread of its own that does all I/O on it; no call here waits longer than kReadTimeoutMs for
+// the board, whatever the board does.
 
 #include "device_match.h"
 #include "link_error.h"
@@ -34,8 +36,8 @@ public:
 
     // Finds and opens the first matching board (by path order); emits Connected before it
     // returns. Does nothing when a board is already open or none can be opened now (the caller
-    // simply tries again later; a refused open is reported on stderr once per new reason).
-    // Never throws.
+    // simply tries again later; a refused open, or a board that cannot be served, say for want of
+    // a thread, is reported on stderr once per new reason and left closed). Never throws.
     void Connect();
     // Why the last Connect() left no board open although it found a matching one: that board's
     // path and the system's reason for refusing it (isAccessDenied() tells a permission problem).
@@ -50,20 +52,28 @@ public:
     // What the open board calls itself: "<manufacturer> <product>", trimmed, either alone if the
     // other is missing. Throws LinkError(NotOpen) if none is open.
     QString DeviceText() const;
-    // Sends bytes[0..count) as one 64-byte output report, zero-padded. Reports that arrived
-    // before this call are dropped. Throws LinkError: NotOpen; Rejected for count outside 0..64
-    // or beyond bytes.size() (nothing is sent); Lost when the write fails, in which case the
-    // board has been closed and Disconnected raised before the throw.
+    // Sends bytes[0..count) as one 64-byte output report, zero-padded, and returns once the board
+    // has taken it. Reports that arrived before the report goes out are dropped. Blocks the
+    // calling thread at most kReadTimeoutMs. Throws LinkError: NotOpen; Rejected for count
+    // outside 0..64 or beyond bytes.size() (nothing is sent); TimedOut when the board did not
+    // take the report in time (the board stays open; while that report is still stuck, a later
+    // Write fails at once with TimedOut and sends nothing); Lost when the write fails, in which
+    // case the board has been closed and Disconnected raised before the throw. A stuck report
+    // whose write fails later is a loss like any other: Disconnected comes from the event loop.
     void Write(const QByteArray& bytes, qint16 count);
     // First `count` bytes of the next input report that arrives after the last Write (fewer if
     // the report is shorter). Blocks the calling thread at most kReadTimeoutMs. Throws
-    // LinkError: NotOpen; Rejected for count outside 0..64; TimedOut (the board stays open);
-    // Lost when the board goes away meanwhile, in which case it has been closed and Disconnected
-    // raised before the throw.
+    // LinkError: NotOpen; Rejected for count outside 0..64; TimedOut (the board stays open), at
+    // once when the last Write timed out, since no request went out to answer; Lost when the
+    // board goes away meanwhile, in which case it has been closed and Disconnected raised before
+    // the throw.
     QByteArray Read(qint16 count);
     // Closes the board, if any, and ends watchArrivals(). Safe to call at any time, any number of
     // times. Raises no Disconnected: giving the board up is the owner's own act, not a loss.
-    // Never throws.
+    // Returns once the board is closed, which may take the rest of its thread's current read
+    // (up to a quarter of a second where the system cannot cut it short); a report stuck in the
+    // kernel is not waited for: the board's thread closes the board as soon as that write
+    // returns. Never throws.
     void Release();
 
     // On top of the owner's polling, also connects as soon as the system announces a new hidraw
@@ -80,8 +90,8 @@ signals:
     void Disconnected(int reserved);
 
 private:
-    // The reader thread's notice that the board failed; runs on this object's thread.
-    Q_INVOKABLE void takeReaderLoss();
+    // The board thread's notice that the board failed; runs on this object's thread.
+    Q_INVOKABLE void takeDeviceLoss();
 
     struct State;
     std::unique_ptr<State> d;

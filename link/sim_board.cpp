@@ -3,6 +3,9 @@
 #include "board_facts.h"
 
 #include <algorithm>
+#include <atomic>
+#include <system_error>
+#include <utility>
 
 namespace tarnovid {
 
@@ -30,22 +33,41 @@ public:
         : board_(std::move(board))
         , handle_(handle)
         , session_(session) {}
-    ~SimDevice() override { board_->deviceClosed(handle_); }
+    ~SimDevice() override { board_->deviceClosed(handle_, calls_.load() > 0); }
     SimDevice(const SimDevice&) = delete;
     SimDevice& operator=(const SimDevice&) = delete;
 
     int write(const std::uint8_t* data, std::size_t length) override {
+        const Call call(calls_);
         return board_->deviceWrite(session_, data, length);
     }
     int readTimeout(std::uint8_t* data, std::size_t length, int milliseconds) override {
+        const Call call(calls_);
         return board_->deviceRead(handle_, data, length, milliseconds);
     }
     std::string lastError() const override { return "simulated board: device disconnected"; }
+    void interruptRead() override { board_->deviceInterrupt(handle_); }
 
 private:
+    // Counts the calls running on this handle, so a close under one of them shows.
+    class Call {
+    public:
+        explicit Call(std::atomic<int>& calls)
+            : calls_(calls) {
+            ++calls_;
+        }
+        ~Call() { --calls_; }
+        Call(const Call&) = delete;
+        Call& operator=(const Call&) = delete;
+
+    private:
+        std::atomic<int>& calls_;
+    };
+
     std::shared_ptr<SimBoard> board_;
     std::uint64_t handle_;
     std::uint64_t session_;
+    std::atomic<int> calls_{0};
 };
 
 SimBoard::SimBoard(HidDeviceInfo info) : info_(std::move(info)) {}
@@ -82,6 +104,12 @@ void SimBoard::wireInputsToOutputs(bool wired) {
 void SimBoard::setStall(bool stalled) {
     std::lock_guard lock(mutex_);
     stalled_ = stalled;
+}
+
+void SimBoard::setWriteStall(bool stalled) {
+    std::lock_guard lock(mutex_);
+    writeStalled_ = stalled;
+    changed_.notify_all();
 }
 
 void SimBoard::setAnswerLength(int length) {
@@ -124,6 +152,21 @@ int SimBoard::readCalls() const {
     return readCalls_;
 }
 
+int SimBoard::stuckWrites() const {
+    std::lock_guard lock(mutex_);
+    return stuckWrites_;
+}
+
+std::size_t SimBoard::ioThreads() const {
+    std::lock_guard lock(mutex_);
+    return ioThreads_.size();
+}
+
+int SimBoard::closesDuringCalls() const {
+    std::lock_guard lock(mutex_);
+    return closesDuringCalls_;
+}
+
 std::size_t SimBoard::pendingInputReports() const {
     std::lock_guard lock(mutex_);
     std::size_t pending = 0;
@@ -154,14 +197,25 @@ std::unique_ptr<HidDevice> SimBoard::open(std::string* error) {
     // Starts empty: reports sent before this handle existed are not its business, as with a
     // fresh hidraw fd.
     const std::uint64_t handle = nextHandle_++;
-    queues_[handle] = Queue{session_, {}};
+    queues_[handle] = Queue{session_, {}, false};
     return std::make_unique<SimDevice>(shared_from_this(), handle, session_);
 }
 
-void SimBoard::deviceClosed(std::uint64_t handle) {
+void SimBoard::deviceClosed(std::uint64_t handle, bool duringCall) {
     std::lock_guard lock(mutex_);
+    noteIoThreadLocked();
     ++closeCount_;
-    queues_.erase(handle);
+    if (duringCall)
+        ++closesDuringCalls_;
+    else
+        queues_.erase(handle); // a read still running on it keeps its queue: it is only counted
+}
+
+void SimBoard::deviceInterrupt(std::uint64_t handle) {
+    std::lock_guard lock(mutex_);
+    if (auto it = queues_.find(handle); it != queues_.end())
+        it->second.interrupted = true;
+    changed_.notify_all();
 }
 
 void SimBoard::deliverLocked(const Pending& report) {
@@ -172,7 +226,13 @@ void SimBoard::deliverLocked(const Pending& report) {
 }
 
 int SimBoard::deviceWrite(std::uint64_t session, const std::uint8_t* data, std::size_t length) {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
+    noteIoThreadLocked();
+    if (writeStalled_ && aliveLocked(session)) {
+        ++stuckWrites_;
+        changed_.wait(lock, [&] { return !writeStalled_ || !aliveLocked(session); });
+        --stuckWrites_;
+    }
     // The board declares no report ids, so only id 0 (hidapi's "none") reaches it.
     if (!aliveLocked(session) || length == 0 || data[0] != 0)
         return -1;
@@ -192,6 +252,7 @@ int SimBoard::deviceWrite(std::uint64_t session, const std::uint8_t* data, std::
 int SimBoard::deviceRead(std::uint64_t handle, std::uint8_t* data, std::size_t length,
                          int milliseconds) {
     std::unique_lock lock(mutex_);
+    noteIoThreadLocked();
     ++readCalls_;
     const auto deadline = milliseconds < 0 ? Clock::time_point::max()
                                            : Clock::now() + std::chrono::milliseconds(milliseconds);
@@ -209,7 +270,7 @@ int SimBoard::deviceRead(std::uint64_t handle, std::uint8_t* data, std::size_t l
             std::copy_n(report.begin(), n, data);
             return static_cast<int>(n);
         }
-        if (now >= deadline)
+        if (now >= deadline || std::exchange(queue.interrupted, false))
             return 0;
         const auto wake = pending.empty() ? deadline : std::min(deadline, pending.front().due);
         changed_.wait_until(lock, wake);
@@ -230,6 +291,21 @@ std::shared_ptr<SimBoard> SimBackend::addTarnovid(std::string path) {
 int SimBackend::enumerateCount() const {
     std::lock_guard lock(mutex_);
     return enumerateCount_;
+}
+
+void SimBackend::setThreadStartFails(bool fails) {
+    std::lock_guard lock(mutex_);
+    threadStartFails_ = fails;
+}
+
+std::thread SimBackend::startThread(std::function<void()> body) {
+    {
+        std::lock_guard lock(mutex_);
+        if (threadStartFails_)
+            throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again),
+                                    "simulated board: no thread to spare");
+    }
+    return HidBackend::startThread(std::move(body));
 }
 
 std::vector<HidDeviceInfo> SimBackend::enumerate(std::uint16_t vendorId, std::uint16_t productId) {

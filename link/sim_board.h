@@ -3,7 +3,7 @@
 // speaks the board's protocol over 64-byte reports and can be unplugged, stalled, slowed or made
 // to answer short. Like a hidraw node, it may be open several times at once, and every open
 // handle gets its own copy of every input report. Every control is thread-safe; a blocked
-// readTimeout wakes on a condition variable, never by polling.
+// readTimeout or write wakes on a condition variable, never by polling.
 
 #include "hid_backend.h"
 
@@ -14,7 +14,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace tarnovid {
@@ -39,6 +41,10 @@ public:
     void wireInputsToOutputs(bool wired);
     // Writes are taken but no answer ever comes.
     void setStall(bool stalled);
+    // Writes are not taken: each blocks in the device, as hid_write does when the firmware stops
+    // reading output reports, until this is cleared (the report then goes in) or the board is
+    // unplugged (the write fails).
+    void setWriteStall(bool stalled);
     // Answers are cut to this many bytes (0..64). A 0-byte report reads as "nothing arrived",
     // exactly as through hidapi.
     void setAnswerLength(int length);
@@ -50,7 +56,12 @@ public:
     bool isOpen() const;
     int openCount() const;
     int closeCount() const;
-    int readCalls() const; // readTimeout calls so far, to tell a blocked reader from a spinning one
+    int readCalls() const;   // readTimeout calls so far, to tell a blocked read from a spinning one
+    int stuckWrites() const; // writes blocked by setWriteStall right now
+    // Threads that have called into any handle of this board, and handles closed while a call on
+    // them was still running (which hidapi would not survive).
+    std::size_t ioThreads() const;
+    int closesDuringCalls() const;
     // Input reports not yet read, over all open handles.
     std::size_t pendingInputReports() const;
     // Every output report received: the bytes after the report id, as written.
@@ -72,6 +83,7 @@ private:
     struct Queue {
         std::uint64_t session;
         std::deque<Pending> reports;
+        bool interrupted; // consumed by the handle's next read
     };
 
     bool aliveLocked(std::uint64_t session) const { return plugged_ && session == session_; }
@@ -79,7 +91,9 @@ private:
     void deliverLocked(const Pending& report);
     int deviceWrite(std::uint64_t session, const std::uint8_t* data, std::size_t length);
     int deviceRead(std::uint64_t handle, std::uint8_t* data, std::size_t length, int milliseconds);
-    void deviceClosed(std::uint64_t handle);
+    void deviceInterrupt(std::uint64_t handle);
+    void deviceClosed(std::uint64_t handle, bool duringCall);
+    void noteIoThreadLocked() { ioThreads_.insert(std::this_thread::get_id()); }
 
     const HidDeviceInfo info_;
     mutable std::mutex mutex_;
@@ -90,6 +104,10 @@ private:
     std::uint8_t outputs_ = 0;
     bool wired_ = false;
     bool stalled_ = false;
+    bool writeStalled_ = false;
+    int stuckWrites_ = 0;
+    std::set<std::thread::id> ioThreads_;
+    int closesDuringCalls_ = 0;
     int answerLength_ = 64;
     int answerDelayMs_ = 0;
     bool refuseOpen_ = false;
@@ -108,13 +126,18 @@ public:
     std::shared_ptr<SimBoard> addTarnovid(std::string path = "sim/tarnovid-0");
     int enumerateCount() const;
 
+    // The system has no thread to give: startThread throws, as std::thread does then.
+    void setThreadStartFails(bool fails);
+
     std::vector<HidDeviceInfo> enumerate(std::uint16_t vendorId, std::uint16_t productId) override;
     std::unique_ptr<HidDevice> open(const std::string& path, std::string* error) override;
+    std::thread startThread(std::function<void()> body) override;
 
 private:
     mutable std::mutex mutex_;
     std::vector<std::shared_ptr<SimBoard>> boards_;
     int enumerateCount_ = 0;
+    bool threadStartFails_ = false;
 };
 
 } // namespace tarnovid

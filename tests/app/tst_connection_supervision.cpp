@@ -1,6 +1,7 @@
 // The window keeps itself connected: one connect at load, one per poll tick while no board is
 // open, buttons and status line following the link's events, the board released on close.
 
+#include "board_facts.h"
 #include "colours.h"
 #include "hidcomm.h"
 #include "window_fixture.h"
@@ -87,6 +88,39 @@ private slots:
         QTRY_VERIFY(buttonsEnabled(u, true));
         QCOMPARE(u.Text1->text(), kDeviceText);
         QCOMPARE(lost.count(), 1);
+    }
+
+    void lookalikeBoardsAreNeverOpened() {
+        // Each differs from the genuine board in its manufacturer, its release or its product
+        // string alone and is listed before it, so only the window's own match settings keep
+        // them shut.
+        auto backend = std::make_shared<SimBackend>();
+        HidDeviceInfo otherMaker = tarnovidDeviceInfo("sim/a");
+        otherMaker.manufacturer = std::string(board::kManufacturer) + " Clone";
+        HidDeviceInfo otherRelease = tarnovidDeviceInfo("sim/b");
+        otherRelease.releaseNumber = board::kRelease + 1;
+        HidDeviceInfo otherProduct = tarnovidDeviceInfo("sim/c");
+        otherProduct.product = std::string(board::kProduct) + " II";
+        std::vector<std::shared_ptr<SimBoard>> lookalikes;
+        for (const auto& info : {otherMaker, otherRelease, otherProduct})
+            lookalikes.push_back(backend->addBoard(info));
+
+        ShownWindow w(backend);
+        Usbport01& u = *w.window;
+        QSignalSpy ticks(u.Timer1, &QTimer::timeout);
+        u.Timer1->setInterval(kTestPollMs);
+        QTRY_VERIFY(ticks.count() >= 3);
+        QVERIFY(buttonsEnabled(u, false));
+        QVERIFY(u.Text1->text().isEmpty());
+        for (const auto& lookalike : lookalikes)
+            QCOMPARE(lookalike->openCount(), 0);
+
+        auto genuine = backend->addTarnovid("sim/d");
+        QTRY_VERIFY(buttonsEnabled(u, true));
+        QCOMPARE(u.Text1->text(), kDeviceText);
+        QVERIFY(genuine->isOpen());
+        for (const auto& lookalike : lookalikes)
+            QCOMPARE(lookalike->openCount(), 0);
     }
 
     void openRefusedIsRetriedByThePoll() {

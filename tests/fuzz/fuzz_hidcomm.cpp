@@ -37,8 +37,8 @@ using Bytes = std::vector<std::uint8_t>;
 
 std::atomic<int> liveHandles{0};
 
-// One plugged-in board as its handle sees it. The caller's thread writes, the link's reader
-// reads; unplugging fails both for good.
+// One plugged-in board as its handle sees it. The link's I/O thread writes and reads; unplugging
+// fails both for good.
 struct Board {
     std::mutex mutex;
     std::condition_variable changed;
@@ -86,7 +86,7 @@ public:
     int readTimeout(std::uint8_t* data, std::size_t length, int milliseconds) override {
         FUZZ_CHECK(length == kReportSize);
         std::unique_lock lock(board_->mutex);
-        // A slice much shorter than asked keeps each Release quick; the reader just asks again.
+        // A slice much shorter than asked keeps each Release quick; the thread just asks again.
         board_->changed.wait_for(lock, std::chrono::milliseconds(std::min(milliseconds, 1)),
                                  [&] { return board_->gone || !board_->pending.empty(); });
         if (board_->gone)

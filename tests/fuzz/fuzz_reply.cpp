@@ -1,17 +1,17 @@
 // What the board sends back: input reports of any length and content, gaps with nothing, then
-// the device failing, as the reader thread meets them; and the reply the window makes of a
+// the device failing, as the board's I/O thread meets them; and the reply the window makes of a
 // report (the first `count` bytes, then the input byte). Also the output framing for any byte
 // count, since a count reaches it from the caller unchecked.
 //
 // Input: output bytes (u8 length, then the bytes), output count (i16), reply count (i16); then
-// reader steps until the input ends, each a u8 kind: 1 nothing arrived, 2 the device fails, else
-// a report of u8 length and that many bytes. The device fails after the last step anyway.
+// the thread's reads until the input ends, each a u8 kind: 1 nothing arrived, 2 the device fails,
+// else a report of u8 length and that many bytes. The device fails after the last step anyway.
 
+#include "device_io.h"
 #include "fuzz_input.h"
 #include "link_error.h"
 #include "protocol.h"
 #include "report_framing.h"
-#include "report_pump.h"
 
 #include <QByteArray>
 #include <algorithm>
@@ -35,7 +35,7 @@ struct Step {
     Bytes report;
 };
 
-// Plays the steps to the one reader, as hidapi would: a report longer than the buffer is cut to
+// Plays the steps to the I/O thread, as hidapi would: a report longer than the buffer is cut to
 // it, and once the device has failed it stays failed.
 class ScriptedDevice final : public HidDevice {
 public:
@@ -112,7 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     checkFraming(output, outputCount);
 
     std::vector<Step> steps;
-    std::vector<Bytes> expected; // every report the reader should see, in order
+    std::vector<Bytes> expected; // every report the thread should see, in order
     while (!in.empty() && steps.size() < 512) {
         const std::uint8_t kind = in.u8();
         if (kind == 1) {
@@ -131,36 +131,37 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
 
-    ScriptedDevice device(std::move(steps));
     std::mutex mutex;
     std::condition_variable lostSignal;
     int lostCalls = 0;
     {
-        ReportPump pump(
-            device,
+        DeviceIo::Options fast;
+        fast.idleSlice = 1ms;
+        DeviceIo io(
+            std::make_unique<ScriptedDevice>(std::move(steps)),
             [&] {
                 std::lock_guard lock(mutex);
                 ++lostCalls;
                 lostSignal.notify_all();
             },
-            1ms);
+            fast);
         {
-            // Let the reader play the whole script first, so the queue's contents are exact.
+            // Let the thread play the whole script first, so the queue's contents are exact.
             std::unique_lock lock(mutex);
             FUZZ_CHECK(lostSignal.wait_for(lock, 10s, [&] { return lostCalls > 0; }));
         }
-        const std::size_t kept = std::min(expected.size(), ReportPump::kMaxQueued);
+        const std::size_t kept = std::min(expected.size(), DeviceIo::kMaxQueued);
         for (std::size_t i = expected.size() - kept; i < expected.size(); ++i) {
             Bytes report;
-            FUZZ_CHECK(pump.waitForReport(0ms, report) == ReportPump::Wait::Report);
+            FUZZ_CHECK(io.waitForReport(0ms, report) == DeviceIo::Wait::Report);
             FUZZ_CHECK(report == expected[i]);
             checkReply(report, replyCount);
         }
-        // Once the queue is empty the loss must show, however the reader orders marking it and
+        // Once the queue is empty the loss must show, however the thread orders marking it and
         // telling the owner; the wait only covers that ordering, it is never the full time.
         Bytes none;
-        FUZZ_CHECK(pump.waitForReport(10s, none) == ReportPump::Wait::Lost);
-        FUZZ_CHECK(pump.lost());
+        FUZZ_CHECK(io.waitForReport(10s, none) == DeviceIo::Wait::Lost);
+        FUZZ_CHECK(io.lost());
     }
     FUZZ_CHECK(lostCalls == 1);
     checkReply({}, replyCount);

@@ -3,6 +3,7 @@
 #include "board_process.h"
 
 #include <QTest>
+#include <csignal>
 #include <cstdio>
 
 namespace tarnovid::guest {
@@ -55,6 +56,18 @@ int BoardProcess::stop() {
             return -1;
         }
     }
+    collect();
+    return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
+}
+
+void BoardProcess::signal(int number) {
+    if (process_.state() != QProcess::NotRunning)
+        ::kill(static_cast<pid_t>(process_.processId()), number);
+}
+
+std::optional<int> BoardProcess::waitForExit(int timeoutMs) {
+    if (process_.state() != QProcess::NotRunning && !process_.waitForFinished(timeoutMs))
+        return std::nullopt;
     collect();
     return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
 }

@@ -32,6 +32,11 @@ public:
     // SIGTERM, as Ctrl+C or a service manager would stop it. The exit code, or -1 on a crash or
     // a hang.
     int stop();
+    // Sends a signal and returns at once.
+    void signal(int number);
+    // Waits up to timeoutMs for the emulator to end by itself; the exit code as for stop(), or
+    // nullopt while it still runs.
+    std::optional<int> waitForExit(int timeoutMs);
 
     // Prints the log, to explain a failed check.
     void dump();

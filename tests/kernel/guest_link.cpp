@@ -11,10 +11,13 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QFile>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
+#include <csignal>
 #include <exception>
 #include <filesystem>
 #include <optional>
@@ -266,6 +269,77 @@ void replugFoundOnArrival(const QString& program) {
     }
 }
 
+// `tarnovid-board 2>&1 | head -1`: once head has its line, every log line of the emulator meets a
+// closed pipe. It must serve on, and still unplug and remove its gadget when it is stopped; so must
+// a SIGQUIT (Ctrl+backslash); and a second emulator with the same gadget name must leave the first
+// alone.
+void emulatorEndsCleanly(const QString& program) {
+    const QString pidFile = QStringLiteral("/tmp/tarnovid-board.pid");
+    QFile::remove(pidFile);
+    QProcess shell;
+    shell.start(
+        "/bin/sh",
+        {"-c", QString("{ %1 2>&1 & echo $! > %2; wait; } | head -n 1").arg(program, pidFile)});
+    const bool headDone =
+        shell.waitForStarted(5000) && QTest::qWaitFor([&] { return shell.canReadLine(); }, 5000);
+    const std::string first = shell.readLine().trimmed().toStdString();
+    QFile file(pidFile);
+    const pid_t pid = file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toInt() : 0;
+    check(headDone && pid > 0 && first.find("plugged into") != std::string::npos,
+          "tarnovid-board 2>&1 | head -1 shows \"" + first + "\"");
+    HIDComm link(tarnovid::makeHidapiBackend());
+    tarnovid::test::matchGenuineBoard(link);
+    QSignalSpy disconnected(&link, &HIDComm::Disconnected);
+    if (pid <= 0 || !connectWithin(link, 5000)) {
+        check(false, "the board under head connects");
+        return;
+    }
+    QTest::qWait(300); // head has gone by now
+    std::string error;
+    try {
+        for (int outputs = 0; outputs < 4; ++outputs) // each one a log line into the closed pipe
+            link.Write(request(0xFB, static_cast<std::uint8_t>(outputs)), 2);
+    } catch (const LinkError& e) {
+        error = e.what();
+    }
+    const auto inputs = readInputs(link, &error);
+    check(::kill(pid, 0) == 0 && inputs == 0x03 && gadgetTreeExists(),
+          "with its log closed the emulator serves on: read " + (inputs ? hex(*inputs) : error));
+    ::kill(pid, SIGINT);
+    check(shell.waitForFinished(5000) && !gadgetTreeExists(),
+          "Ctrl+C after the log has closed still removes the gadget");
+    check(disconnected.count() == 1 || disconnected.wait(1000),
+          "the link sees that board go as an unplug");
+
+    {
+        Board board(program, {});
+        check(board.waitForLine("plugged into").has_value(), "a board plugs in to be quit");
+        board.signal(SIGQUIT);
+        const auto exitCode = board.waitForExit(5000);
+        check(exitCode == 0 && board.waitForLine("gadget removed", 0, 0).has_value() &&
+                  !gadgetTreeExists(),
+              "SIGQUIT unplugs the board and removes its gadget");
+    }
+
+    Board served(program, {"--inputs", "0x06"});
+    served.waitForLine("plugged into");
+    HIDComm held(tarnovid::makeHidapiBackend());
+    tarnovid::test::matchGenuineBoard(held);
+    if (!connectWithin(held, 5000)) {
+        check(false, "the first board connects");
+        return;
+    }
+    Board second(program, {});
+    const auto refused = second.waitForExit(5000);
+    check(refused == 1 && second.waitForLine("another tarnovid-board", 0, 0).has_value(),
+          "a second emulator with the same gadget name is refused");
+    if (refused != 1)
+        second.dump();
+    const auto still = readInputs(held, &error);
+    check(held.IsConnected() && still == 0x06 && gadgetTreeExists(),
+          "the first emulator's board is untouched: read " + (still ? hex(*still) : error));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -276,6 +350,7 @@ int main(int argc, char** argv) {
         silentBoard(program);
         unpluggingBoard(program);
         replugFoundOnArrival(program);
+        emulatorEndsCleanly(program);
     } catch (const std::exception& e) {
         check(false, std::string("unexpected exception: ") + e.what());
     }

@@ -1,17 +1,22 @@
 // Runs inside the test kernel: the real window on the offscreen platform, wired through hidapi to
-// the board emulator. Clicks must reach the board, its answers the indicators, and an unplug and
-// a new board must be followed by the window's own supervision.
+// the board emulator. Clicks must reach the board, its answers the indicators, an unplug and a new
+// board must be followed by the window's own supervision, and a board that stops taking reports
+// must not freeze the window.
 
 #include "board_process.h"
 #include "colours.h"
 #include "guest_report.h"
 #include "hid_backend.h"
+#include "link_error.h"
 #include "usbport01.h"
 
 #include <QApplication>
 #include <QTest>
+#include <QTimer>
 #include <QWindow>
+#include <algorithm>
 #include <array>
+#include <csignal>
 #include <exception>
 #include <string>
 #include <vector>
@@ -104,6 +109,125 @@ void run(const QString& program) {
     window.close();
 }
 
+// A board whose firmware stops taking output reports: once the gadget's queue is full the host's
+// write stalls in the kernel (until USB's 5 s time-out). A click on "Upisi" must come back within
+// the link's bound all the same, the window must go on answering, and "Upisi" must work again once
+// the board reads its reports again.
+void stalledBoard(const QString& program) {
+    BoardProcess board(program, {"--stop-reading-after", "0"});
+    check(board.started() && board.waitForLine("stopped reading output reports").has_value(),
+          "the emulator plugs in and stops reading output reports");
+    Usbport01 window(makeHidapiBackend());
+    window.show();
+    check(QTest::qWaitForWindowExposed(&window), "the window is shown offscreen");
+    if (!QTest::qWaitFor([&] { return buttonsEnabled(window); }, 5000)) {
+        check(false, "the window connects to the stalled board");
+        board.dump();
+        return;
+    }
+
+    // The first few reports still fit the gadget's queue; the click that finds it full is the one
+    // that would hang. (A click that finds the board's thread in an idle read waits up to a
+    // quarter of a second for it: hidapi cannot cut the read short. That is not the stall.)
+    const double stalledMs = kReadTimeoutMs * 0.9;
+    double blocked = 0;
+    double beforeStall = 0; // the longest of the clicks the queue still took
+    int clicks = 0;
+    while (clicks < 12 && blocked < stalledMs) {
+        beforeStall = std::max(beforeStall, blocked);
+        const auto start = Clock::now();
+        press(window, window.Command1);
+        blocked = msBetween(start, Clock::now());
+        ++clicks;
+    }
+    figure("upisi_taken_longest", beforeStall);
+    figure("upisi_gui_blocked_on_stalled_board", blocked);
+    check(blocked >= stalledMs && blocked <= kReadTimeoutMs + 300,
+          "a click on Upisi against the stalled board returns within " +
+              std::to_string(kReadTimeoutMs) + " + 300 ms: " + std::to_string(int(blocked)) +
+              " ms at click " + std::to_string(clicks));
+    check(buttonsEnabled(window) && window.Text1->text() != "Tarnovid - diskonektovano",
+          "the stalled board stays open: both buttons enabled, no disconnect message");
+
+    // While the report is still stuck in the kernel: the event loop keeps its pace through a
+    // click on each button, and an LED still lights.
+    std::vector<Clock::time_point> ticks;
+    QTimer pace;
+    pace.setInterval(10);
+    QObject::connect(&pace, &QTimer::timeout, [&] { ticks.push_back(Clock::now()); });
+    double upisiMs = -1;
+    double ocitajMs = -1;
+    QTimer::singleShot(200, [&] {
+        auto start = Clock::now();
+        press(window, window.Command1);
+        upisiMs = msBetween(start, Clock::now());
+        start = Clock::now();
+        press(window, window.Command2);
+        ocitajMs = msBetween(start, Clock::now());
+    });
+    pace.start();
+    QTest::qWait(600);
+    pace.stop();
+    double gap = 0;
+    for (std::size_t i = 1; i < ticks.size(); ++i)
+        gap = std::max(gap, msBetween(ticks[i - 1], ticks[i]));
+    figure("event_loop_gap_while_stalled", gap);
+    figure("upisi_while_stuck", upisiMs);
+    figure("ocitaj_while_stuck", ocitajMs);
+    check(upisiMs >= 0 && upisiMs < 100 && ocitajMs >= 0 && ocitajMs < 100 && gap < 150,
+          "the window stays responsive while the report is stuck: Upisi " +
+              std::to_string(int(upisiMs)) + " ms, Ocitaj " + std::to_string(int(ocitajMs)) +
+              " ms, longest gap between 10 ms ticks " + std::to_string(int(gap)) + " ms");
+    press(window, window.Shape1(3));
+    check(window.Shape1(3)->BackColor() == colour::Red, "a click on D3 lights it");
+
+    const std::size_t mark = board.lineCount();
+    board.signal(SIGUSR1);
+    check(board.waitForLine("reading output reports again", mark).has_value(),
+          "the board reads its reports again on SIGUSR1");
+    // The stuck report goes out as soon as the board takes it; the next click is sent at once.
+    bool sent = false;
+    double lastMs = -1;
+    (void)QTest::qWaitFor(
+        [&] {
+            const std::size_t from = board.lineCount();
+            const auto start = Clock::now();
+            press(window, window.Command1);
+            lastMs = msBetween(start, Clock::now());
+            sent = board.waitForLine("out 64 bytes: fb 08 (+62 zeros)", from, 500).has_value();
+            return sent;
+        },
+        5000);
+    check(sent && lastMs < 100,
+          "once the board drains its reports Upisi reaches it again (D3: fb 08), in " +
+              std::to_string(int(lastMs)) + " ms");
+    check(buttonsEnabled(window), "the board is still open after the stall");
+    if (!sent)
+        board.dump();
+
+    // Closing the window while a report is stuck must not wait for the kernel's time-out either.
+    const std::size_t again = board.lineCount();
+    board.signal(SIGUSR1);
+    board.waitForLine("stopped reading output reports", again);
+    blocked = 0;
+    for (int click = 0; click < 12 && blocked < stalledMs; ++click) {
+        const auto start = Clock::now();
+        press(window, window.Command1);
+        blocked = msBetween(start, Clock::now());
+    }
+    const auto closing = Clock::now();
+    window.close();
+    const double closeMs = msBetween(closing, Clock::now());
+    figure("close_with_a_report_stuck", closeMs);
+    check(blocked >= stalledMs && closeMs < 100,
+          "closing the window with a report stuck in the kernel takes " +
+              std::to_string(int(closeMs)) + " ms");
+    // The board's thread closes the device once the write returns; the board then drains.
+    board.signal(SIGUSR1);
+    check(board.waitForLine("reading output reports again", again).has_value() && board.stop() == 0,
+          "the board drains the stuck report and stops cleanly after the window has gone");
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -111,6 +235,7 @@ int main(int argc, char** argv) {
     const QString program = argc > 1 ? QString::fromLocal8Bit(argv[1]) : "tarnovid-board";
     try {
         run(program);
+        stalledBoard(program);
     } catch (const std::exception& e) {
         check(false, std::string("unexpected exception: ") + e.what());
     }

@@ -1,9 +1,21 @@
-// The emulated board's firmware rules and its command line, without a kernel.
+// The emulated board's firmware rules, its command line, its signal routing and its instance lock,
+// without a kernel.
 
 #include "board_logic.h"
+#include "instance_lock.h"
 #include "options.h"
+#include "signals.h"
 
+#include <QTemporaryDir>
 #include <QTest>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <sys/signalfd.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace tarnovid::board;
@@ -22,6 +34,24 @@ std::vector<std::uint8_t> report(std::uint8_t command, std::uint8_t value,
 
 ParsedOptions parse(std::initializer_list<std::string_view> args) {
     return parseOptions(std::vector<std::string_view>(args));
+}
+
+// Runs `child` in a forked process and returns its wait status; the child's return value is its
+// exit code.
+template <typename F> int inChild(F child) {
+    const pid_t pid = ::fork();
+    if (pid == 0)
+        ::_exit(child());
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return status;
+}
+
+// Which signal the routed descriptor delivers next, 0 if none is pending.
+int nextRouted(int fd) {
+    ::fcntl(fd, F_SETFL, O_NONBLOCK);
+    signalfd_siginfo info{};
+    return ::read(fd, &info, sizeof info) == sizeof info ? static_cast<int>(info.ssi_signo) : 0;
 }
 
 } // namespace
@@ -119,6 +149,95 @@ private slots:
         QCOMPARE(describeBytes(std::vector<std::uint8_t>{}), std::string("(empty)"));
     }
 
+    // Stopped by anything, the emulator must still unbind and remove its gadget; a board left
+    // bound with nobody serving it hangs the host's writes.
+    void noCatchableSignalEndsItPastItsLoop() {
+        const int status = inChild([] {
+            const int fd = routeSignals();
+            if (fd < 0)
+                return 100;
+            for (int signal = 1; signal <= SIGRTMAX; ++signal) {
+                const bool uncatchable = signal == SIGKILL || signal == SIGSTOP;
+                const bool stops = signal == SIGTSTP || signal == SIGTTIN || signal == SIGTTOU;
+                const bool fault = signal == SIGSEGV || signal == SIGBUS || signal == SIGFPE ||
+                                   signal == SIGILL || signal == SIGSYS || signal == SIGTRAP ||
+                                   signal == SIGABRT;
+                const bool glibcInternal = signal > 31 && signal < SIGRTMIN;
+                if (uncatchable || stops || fault || glibcInternal)
+                    continue;
+                ::kill(::getpid(), signal); // one that is not routed ends the child here
+                const int routed = nextRouted(fd);
+                if (routed != 0 && routed != signal)
+                    return 101;
+            }
+            // The loop sees the usual ways of stopping a program, Ctrl+\ among them.
+            for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1}) {
+                ::kill(::getpid(), signal);
+                if (nextRouted(fd) != signal)
+                    return 102;
+            }
+            // A log whose reader has gone is a failed write, not the end.
+            int pipeFds[2];
+            if (::pipe(pipeFds) != 0)
+                return 103;
+            ::close(pipeFds[0]);
+            if (::write(pipeFds[1], "x", 1) != -1 || errno != EPIPE)
+                return 104;
+            return 0;
+        });
+        QVERIFY2(!WIFSIGNALED(status),
+                 qPrintable(QString("ended by signal %1").arg(WTERMSIG(status))));
+        QCOMPARE(WEXITSTATUS(status), 0);
+    }
+
+    void aFaultUnbindsTheGadgetOnItsWayOut() {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const std::string udc = dir.filePath("UDC").toStdString();
+        // configfs takes a whole value per write; a plain file stands in for it only if empty.
+        std::ofstream{udc};
+        const int status = inChild([&] {
+            routeSignals();
+            unplugOnFault(udc);
+            std::abort(); // what an uncaught exception comes to
+            return 0;
+        });
+        QVERIFY(WIFSIGNALED(status));
+        QCOMPARE(WTERMSIG(status), SIGABRT);
+        std::ifstream written(udc);
+        std::string content((std::istreambuf_iterator<char>(written)), {});
+        QCOMPARE(content, std::string("\n"));
+    }
+
+    void aGadgetNameServesOneEmulatorAtATime() {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const std::string where = dir.path().toStdString();
+        {
+            InstanceLock first(where, "tarnovid");
+            QVERIFY2(first.held(), first.error().c_str());
+            InstanceLock second(where, "tarnovid");
+            QVERIFY(!second.held());
+            QVERIFY2(second.error().find("another tarnovid-board") != std::string::npos &&
+                         second.error().find("--name") != std::string::npos,
+                     second.error().c_str());
+            InstanceLock other(where, "tarnovid2");
+            QVERIFY2(other.held(), other.error().c_str());
+            // Another process is refused the same way.
+            const int status = inChild([&] { return InstanceLock(where, "tarnovid").held(); });
+            QCOMPARE(WEXITSTATUS(status), 0);
+        }
+        // Gone with its holder, however that ended.
+        const int status = inChild([&] {
+            static InstanceLock held(where, "tarnovid");
+            ::raise(SIGKILL);
+            return 0;
+        });
+        QVERIFY(WIFSIGNALED(status));
+        QVERIFY(InstanceLock(where, "tarnovid").held());
+        QVERIFY(!InstanceLock(where + "/missing", "tarnovid").held());
+    }
+
     void optionsDefaultToAWiredAnsweringBoard() {
         ParsedOptions parsed = parse({});
         QVERIFY(parsed.error.empty());
@@ -127,13 +246,16 @@ private slots:
         QCOMPARE(parsed.options.answerDelayMs, 0);
         QCOMPARE(parsed.options.unplugAfterMs, -1);
         QCOMPARE(parsed.options.replugAfterMs, -1);
+        QCOMPARE(parsed.options.stopReadingAfterMs, -1);
+        QCOMPARE(parsed.options.stopReadingForMs, -1);
         QCOMPARE(parsed.options.name, std::string("tarnovid"));
     }
 
     void optionsTakeSeparateAndInlineValues() {
-        ParsedOptions parsed = parse({"--inputs=0x05", "--answer-delay", "120", "--never-answer",
-                                      "--unplug-after", "0x10", "--replug-after=300", "--udc",
-                                      "dummy_udc.1", "--name=b2", "--configfs", "/cfg"});
+        ParsedOptions parsed =
+            parse({"--inputs=0x05", "--answer-delay", "120", "--never-answer", "--unplug-after",
+                   "0x10", "--replug-after=300", "--udc", "dummy_udc.1", "--name=b2", "--configfs",
+                   "/cfg", "--stop-reading-after", "0", "--stop-reading-for=2500"});
         QVERIFY2(parsed.error.empty(), parsed.error.c_str());
         const Options& o = parsed.options;
         QCOMPARE(o.inputs.value_or(0xEE), 0x05);
@@ -144,6 +266,8 @@ private slots:
         QCOMPARE(o.udc, std::string("dummy_udc.1"));
         QCOMPARE(o.name, std::string("b2"));
         QCOMPARE(o.configfs, std::string("/cfg"));
+        QCOMPARE(o.stopReadingAfterMs, 0);
+        QCOMPARE(o.stopReadingForMs, 2500);
         QVERIFY(parse({"--help"}).options.help);
         QVERIFY(parse({"-h"}).options.help);
     }
@@ -160,6 +284,10 @@ private slots:
         QTest::newRow("path as name") << QStringList{"--name", "../x"} << "--name";
         QTest::newRow("flag with value") << QStringList{"--never-answer=1"} << "--never-answer";
         QTest::newRow("replug alone") << QStringList{"--replug-after", "5"} << "--replug-after";
+        QTest::newRow("resume alone")
+            << QStringList{"--stop-reading-for", "5"} << "--stop-reading-for";
+        QTest::newRow("negative stop")
+            << QStringList{"--stop-reading-after=-1"} << "--stop-reading-after";
     }
     void badOptionsAreRefusedWithTheirName() {
         QFETCH(QStringList, args);

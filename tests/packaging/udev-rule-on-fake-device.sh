@@ -4,7 +4,7 @@
 # to show that the ids are found through the parent chain, that only this
 # board's hidraw node gets the tag, and that the seat rules then grant access.
 # Everything happens in a private mount namespace: the fake /sys, the rules
-# directories, /run/udev and /dev are tmpfs or bind mounts that vanish with it.
+# directories, /run and /dev are tmpfs or bind mounts that vanish with it.
 # Usage: udev-rule-on-fake-device.sh <rules file>
 set -euo pipefail
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -40,19 +40,16 @@ make_board() {
 if [ "${1:-}" = --inside ]; then
     # In the namespace: <sys root> <rules dir> <device path under /sys>
     mount --bind "$2" /sys
-    for dir in /etc/udev/rules.d /run/udev/rules.d /usr/local/lib/udev/rules.d /lib/udev/rules.d; do
+    # udevadm test records the device in /run/udev. A fresh /run also has it where no udev
+    # daemon has ever run (a new container has no /run/udev), and hides the machine's own
+    # runtime rules.
+    mount -t tmpfs none /run
+    mkdir /run/udev
+    for dir in /etc/udev/rules.d /usr/local/lib/udev/rules.d /lib/udev/rules.d; do
         [ -d "$dir" ] && mount -t tmpfs none "$dir"
     done
     mount --bind "$3" /usr/lib/udev/rules.d
-    # udevadm test records the device in /run/udev and links /dev/char/...
-    # Where udevd has never run (a container) /run/udev does not exist yet, and
-    # making it would leave it behind outside the namespace.
-    if [ -d /run/udev ]; then
-        mount -t tmpfs none /run/udev
-    else
-        mount -t tmpfs none /run
-        mkdir /run/udev
-    fi
+    # ... and links /dev/char/...
     mount -t tmpfs none /dev
     SYSTEMD_DEVICE_VERIFY_SYSFS=0 exec udevadm test --action=add "/sys/$4"
 fi

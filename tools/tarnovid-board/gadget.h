@@ -9,7 +9,8 @@ namespace tarnovid::board {
 class Gadget {
 public:
     // Builds <configfs>/usb_gadget/<name>, first removing a tree of that name that an earlier run
-    // left behind. Throws std::runtime_error naming the path that failed.
+    // left behind (the caller holds the name's InstanceLock, so no running emulator owns it).
+    // Throws std::runtime_error naming the path that failed.
     Gadget(std::string configfs, std::string name);
     ~Gadget(); // unplugs and removes the tree; never throws
     Gadget(const Gadget&) = delete;
@@ -21,6 +22,8 @@ public:
 
     // The gadget side's character device (/dev/hidgN); exists only while plugged.
     std::string devicePath() const;
+    // The attribute that binds the gadget to a controller; an empty line unbinds it.
+    std::string udcAttribute() const { return root_ + "/UDC"; }
 
 private:
     std::string root_;

@@ -3,7 +3,9 @@
 
 #include "board_logic.h"
 #include "gadget.h"
+#include "instance_lock.h"
 #include "options.h"
+#include "signals.h"
 
 #include <cerrno>
 #include <chrono>
@@ -28,7 +30,8 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 // Log lines carry the monotonic clock so that a test on the same machine can time its own
-// reaction to an unplug or a plug against the moment the board made it.
+// reaction to an unplug or a plug against the moment the board made it. A log nobody reads any
+// more (a closed pipe) is no reason to stop serving: the write just fails.
 void logLine(Clock::time_point when, const std::string& text) {
     double seconds = std::chrono::duration<double>(when.time_since_epoch()).count();
     char stamp[48];
@@ -55,13 +58,27 @@ public:
     }
     ~Emulator() { closeDevice(); }
 
-    // Returns when a stop signal arrives on signalFd.
+    // Returns when a signal other than SIGUSR1 arrives on signalFd.
     void run(int signalFd) {
         plug();
         if (options_.unplugAfterMs >= 0)
             unplugAt_ = Clock::now() + milliseconds(options_.unplugAfterMs);
+        if (options_.stopReadingAfterMs >= 0)
+            stopReadingAt_ = Clock::now() + milliseconds(options_.stopReadingAfterMs);
         for (;;) {
             const auto now = Clock::now();
+            if (stopReadingAt_ && now >= *stopReadingAt_) {
+                stopReadingAt_.reset();
+                setReading(false);
+                if (options_.stopReadingForMs >= 0)
+                    resumeReadingAt_ = Clock::now() + milliseconds(options_.stopReadingForMs);
+                continue;
+            }
+            if (resumeReadingAt_ && now >= *resumeReadingAt_) {
+                resumeReadingAt_.reset();
+                setReading(true);
+                continue;
+            }
             if (unplugAt_ && now >= *unplugAt_) {
                 unplugAt_.reset();
                 unplug();
@@ -78,7 +95,9 @@ public:
             if (!answers_.empty() && answers_.front().due <= now && device_ >= 0)
                 wantWrite = !sendDueAnswer();
 
-            pollfd fds[2] = {{signalFd, POLLIN, 0}, {device_, POLLIN, 0}};
+            // While not reading, the gadget's queue fills up and the host's writes stall.
+            pollfd fds[2] = {{signalFd, POLLIN, 0},
+                             {device_, static_cast<short>(reading_ ? POLLIN : 0), 0}};
             if (wantWrite)
                 fds[1].events |= POLLOUT;
             const int count = device_ >= 0 ? 2 : 1;
@@ -90,6 +109,11 @@ public:
             if (fds[0].revents & POLLIN) {
                 signalfd_siginfo info{};
                 [[maybe_unused]] auto ignored = ::read(signalFd, &info, sizeof info);
+                if (info.ssi_signo == SIGUSR1) {
+                    resumeReadingAt_.reset();
+                    setReading(!reading_);
+                    continue;
+                }
                 logLine(std::string("stopping on ") + strsignal(static_cast<int>(info.ssi_signo)));
                 return;
             }
@@ -105,6 +129,13 @@ public:
     }
 
 private:
+    void setReading(bool reading) {
+        if (reading == reading_)
+            return;
+        reading_ = reading;
+        logLine(reading ? "reading output reports again" : "stopped reading output reports");
+    }
+
     void plug() {
         const auto when = Clock::now();
         gadget_.plug(udc_);
@@ -194,6 +225,8 @@ private:
         };
         consider(unplugAt_);
         consider(replugAt_);
+        consider(stopReadingAt_);
+        consider(resumeReadingAt_);
         if (!answers_.empty() && !waitingForWrite && device_ >= 0)
             consider(answers_.front().due);
         if (!next)
@@ -207,9 +240,12 @@ private:
     Gadget& gadget_;
     BoardState state_;
     int device_ = -1;
+    bool reading_ = true;
     std::deque<PendingAnswer> answers_;
     std::optional<Clock::time_point> unplugAt_;
     std::optional<Clock::time_point> replugAt_;
+    std::optional<Clock::time_point> stopReadingAt_;
+    std::optional<Clock::time_point> resumeReadingAt_;
 };
 
 } // namespace
@@ -229,16 +265,16 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    // Stop signals are taken through a descriptor so that the loop, not a handler, unplugs.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    sigaddset(&stopSignals, SIGHUP);
-    sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
-    int signalFd = ::signalfd(-1, &stopSignals, SFD_CLOEXEC);
+    // Signals are taken through a descriptor so that the loop, not a handler, unplugs.
+    const int signalFd = routeSignals();
     if (signalFd < 0) {
         std::perror("signalfd");
+        return 1;
+    }
+    // Held until the gadget is gone: the tree a second instance would find is never a leftover.
+    const InstanceLock lock(lockDirectory(), options.name);
+    if (!lock.held()) {
+        std::fprintf(stderr, "%s: %s\n", program.c_str(), lock.error().c_str());
         return 1;
     }
 
@@ -252,6 +288,7 @@ int main(int argc, char** argv) {
     }
     try {
         Gadget gadget(options.configfs, options.name);
+        unplugOnFault(gadget.udcAttribute());
         Emulator emulator(options, udc, gadget);
         emulator.run(signalFd);
     } catch (const std::exception& error) {

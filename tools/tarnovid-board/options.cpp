@@ -83,6 +83,12 @@ ParsedOptions parseOptions(const std::vector<std::string_view>& args) {
         } else if (key == "--replug-after") {
             if (!milliseconds(o.replugAfterMs))
                 return fail("needs milliseconds");
+        } else if (key == "--stop-reading-after") {
+            if (!milliseconds(o.stopReadingAfterMs))
+                return fail("needs milliseconds");
+        } else if (key == "--stop-reading-for") {
+            if (!milliseconds(o.stopReadingForMs))
+                return fail("needs milliseconds");
         } else if (key == "--udc") {
             if (!text(o.udc))
                 return fail("needs a controller name");
@@ -100,6 +106,8 @@ ParsedOptions parseOptions(const std::vector<std::string_view>& args) {
     }
     if (o.replugAfterMs >= 0 && o.unplugAfterMs < 0)
         parsed.error = "--replug-after: needs --unplug-after";
+    else if (o.stopReadingForMs >= 0 && o.stopReadingAfterMs < 0)
+        parsed.error = "--stop-reading-for: needs --stop-reading-after";
     return parsed;
 }
 
@@ -113,8 +121,11 @@ dummy_hcd (modprobe dummy_hcd) and the board appears on the same machine.
 
 The board keeps the output byte of each 0xFB command and answers each 0xFC
 command with an input report whose first byte is its inputs. Every report it
-receives is logged on stderr, one line each. On exit, SIGINT or SIGTERM it
-unplugs and removes its gadget.
+receives is logged on stderr, one line each. On exit and on any signal that
+would end it (SIGINT, SIGTERM, SIGHUP, SIGQUIT, ...) it unplugs and removes its
+gadget; a closed log (stderr piped into head, say) does not end it. SIGUSR1
+makes it stop reading output reports, or read them again. Only one emulator
+serves a gadget name at a time.
 
 Options:
   --inputs BYTE        answer reads with this input byte (default: inputs
@@ -123,6 +134,13 @@ Options:
   --never-answer       never answer a read
   --unplug-after MS    unplug this long after the first plug
   --replug-after MS    plug in again this long after the unplug
+  --stop-reading-after MS
+                       stop reading output reports this long after the first
+                       plug (0: from the start), as a hung firmware does: the
+                       host's writes then stall once the gadget's queue is full
+  --stop-reading-for MS
+                       read them again this long after stopping (default: at
+                       the next SIGUSR1)
   --udc NAME           USB device controller (default: the first in /sys/class/udc)
   --name NAME          gadget directory name (default: tarnovid)
   --configfs PATH      where configfs is mounted (default: /sys/kernel/config)

@@ -15,7 +15,11 @@ struct Options {
     bool neverAnswer = false;
     int unplugAfterMs = -1; // after the first plug; negative: never
     int replugAfterMs = -1; // after the unplug; negative: stay unplugged
-    std::string udc;        // empty: the first controller the kernel lists
+    // A board whose firmware stops taking output reports, so the host's writes stall in the
+    // kernel: after the first plug; negative: never (SIGUSR1 still stops and resumes reading).
+    int stopReadingAfterMs = -1;
+    int stopReadingForMs = -1; // negative: until SIGUSR1
+    std::string udc;           // empty: the first controller the kernel lists
     std::string name = "tarnovid";
     std::string configfs = "/sys/kernel/config";
     bool help = false;
