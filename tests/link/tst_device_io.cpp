@@ -1,7 +1,7 @@
 // The board's I/O thread: it hands reports over in order and drops those from before a write,
 // reports an unplug once and promptly, sleeps while idle, and when stopped closes the device, but
 // never under a call that is still running, and tells its owner nothing more. (What a stalled
-// board does to the link's calls is shown through HIDComm, in test_hidcomm.)
+// board does to the link's calls is shown through HIDComm, in tst_hidcomm.)
 
 #include "device_io.h"
 #include "sim_board.h"

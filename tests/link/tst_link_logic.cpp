@@ -239,4 +239,4 @@ void LinkLogicTest::wideTextBecomesUtf8() {
 }
 
 QTEST_APPLESS_MAIN(LinkLogicTest)
-#include "test_link_logic.moc"
+#include "tst_link_logic.moc"

@@ -185,4 +185,4 @@ void ConnectOnArrivalTest::destructionWithAQueuedConnectOpensNothing() {
 }
 
 QTEST_GUILESS_MAIN(ConnectOnArrivalTest)
-#include "test_connect_on_arrival.moc"
+#include "tst_connect_on_arrival.moc"

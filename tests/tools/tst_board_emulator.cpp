@@ -302,4 +302,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestBoardLogic)
-#include "test_board_logic.moc"
+#include "tst_board_emulator.moc"

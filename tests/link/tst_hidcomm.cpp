@@ -575,4 +575,4 @@ void HIDCommTest::destructionClosesTheBoard() {
 }
 
 QTEST_GUILESS_MAIN(HIDCommTest)
-#include "test_hidcomm.moc"
+#include "tst_hidcomm.moc"
