@@ -11,6 +11,10 @@
 
 namespace tarnovid::board {
 
+// The emulator keeps its own copy of the board's facts (these codes, and the identity it gives
+// its gadget) instead of the tool's link/board_facts.h, on purpose: it stands for the firmware and
+// checks the tool from the outside, so a wrong value on the tool's side cannot hide by being
+// wrong on both sides.
 inline constexpr std::size_t kReportSize = 64;
 inline constexpr std::uint8_t kSetOutputs = 0xFB;
 inline constexpr std::uint8_t kReadInputs = 0xFC;

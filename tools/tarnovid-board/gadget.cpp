@@ -115,6 +115,8 @@ Gadget::Gadget(std::string configfs, std::string name)
                                  "/usb_gadget is missing: mount configfs and load libcomposite");
     try {
         makeDir(root_);
+        // The board's identity, written out here rather than taken from the tool (see
+        // board_logic.h).
         writeAttribute(root_ + "/idVendor", "0x1234");
         writeAttribute(root_ + "/idProduct", "0x0001");
         writeAttribute(root_ + "/bcdDevice", "0x0001");
