@@ -5,6 +5,7 @@
 // The simulated board keeps every report it is sent, so its cost per write grows with the memory
 // it has taken; each pair therefore runs the same fixed number of iterations.
 
+#include "board_facts.h"
 #include "device_io.h"
 #include "device_match.h"
 #include "genuine_board_match.h"
@@ -62,7 +63,7 @@ void BM_Write_Link(benchmark::State& state) {
         state.SkipWithError("the simulated board did not open");
         return;
     }
-    const QByteArray buffer = request(char(0xFB), char(0xA5));
+    const QByteArray buffer = request(char(board::kSetOutputs), char(0xA5));
     for (auto _ : state)
         rig.link.Write(buffer, 2);
 }
@@ -74,7 +75,7 @@ void BM_Write_Raw(benchmark::State& state) {
     std::string error;
     auto device = backend->open("sim/tarnovid-0", &error);
     OutputFrame frame{};
-    frame[1] = 0xFB;
+    frame[1] = board::kSetOutputs;
     frame[2] = 0xA5;
     for (auto _ : state)
         benchmark::DoNotOptimize(device->write(frame.data(), frame.size()));
@@ -88,7 +89,7 @@ void BM_OcitajRoundTrip_Link(benchmark::State& state) {
         state.SkipWithError("the simulated board did not open");
         return;
     }
-    const QByteArray buffer = request(char(0xFC), 0);
+    const QByteArray buffer = request(char(board::kReadInputs), 0);
     for (auto _ : state) {
         rig.link.Write(buffer, 2);
         benchmark::DoNotOptimize(rig.link.Read(2));
@@ -105,7 +106,7 @@ void BM_OcitajRoundTrip_Raw(benchmark::State& state) {
     std::string error;
     auto device = backend->open("sim/tarnovid-0", &error);
     OutputFrame frame{};
-    frame[1] = 0xFC;
+    frame[1] = board::kReadInputs;
     std::uint8_t answer[kReportSize];
     for (auto _ : state) {
         device->write(frame.data(), frame.size());
@@ -216,7 +217,7 @@ void BM_Write_Link_NoEarlyWake(benchmark::State& state) {
     HIDComm link(backend);
     test::matchGenuineBoard(link);
     link.Connect();
-    const QByteArray buffer = request(char(0xFB), char(0xA5));
+    const QByteArray buffer = request(char(board::kSetOutputs), char(0xA5));
     for (auto _ : state)
         link.Write(buffer, 2);
 }
@@ -230,7 +231,7 @@ void BM_FirstWriteAfterIdle_Link_NoEarlyWake(benchmark::State& state) {
     HIDComm link(backend);
     test::matchGenuineBoard(link);
     link.Connect();
-    const QByteArray buffer = request(char(0xFB), char(0xA5));
+    const QByteArray buffer = request(char(board::kSetOutputs), char(0xA5));
     constexpr int kPhases = 5;
     int phase = 0;
     for (auto _ : state) {

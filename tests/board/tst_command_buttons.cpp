@@ -1,6 +1,7 @@
 // "Upisi" and "Ocitaj" end to end: real clicks on the window, a simulated board underneath, the
 // bytes checked where the board receives them.
 
+#include "board_facts.h"
 #include "board_report.h"
 #include "colours.h"
 #include "hidcomm.h"
@@ -55,12 +56,12 @@ private slots:
         Usbport01& u = *w.window;
         w.clickButton(u.Command1); // no press on the window yet: Broj has no value
         QCOMPARE(w.board->writes().size(), std::size_t(1));
-        QCOMPARE(w.board->writes().back(), test::boardReport(0xFB, 0x00));
+        QCOMPARE(w.board->writes().back(), test::boardReport(board::kSetOutputs, 0x00));
 
         w.pressAtTwips(405, 1305);  // D7
         w.pressAtTwips(4710, 1305); // D0
         w.clickButton(u.Command1);
-        QCOMPARE(w.board->writes().back(), test::boardReport(0xFB, 0x81));
+        QCOMPARE(w.board->writes().back(), test::boardReport(board::kSetOutputs, 0x81));
         QCOMPARE(w.board->outputs(), std::uint8_t(0x81));
         QVERIFY(u.Command1->isEnabled());
         QVERIFY(u.Command2->isEnabled());
@@ -87,7 +88,7 @@ private slots:
         w.board->setInputs(std::uint8_t(inputs));
         w.board->setAnswerLength(answerLength);
         w.clickButton(u.Command2);
-        QCOMPARE(w.board->writes().back(), test::boardReport(0xFC, 0x00));
+        QCOMPARE(w.board->writes().back(), test::boardReport(board::kReadInputs, 0x00));
         QCOMPARE(u.Broj1, qint16(inputs));
         QFETCH(Rgb, t2);
         QFETCH(Rgb, t3);
@@ -190,8 +191,8 @@ private slots:
         QCOMPARE(w.indicators(), (std::array<Rgb, 3>{W, B, B}));
         const auto writes = w.board->writes();
         QCOMPARE(writes.size(), std::size_t(2));
-        QCOMPARE(writes[0], test::boardReport(0xFC, 0x00));
-        QCOMPARE(writes[1], test::boardReport(0xFC, 0x00));
+        QCOMPARE(writes[0], test::boardReport(board::kReadInputs, 0x00));
+        QCOMPARE(writes[1], test::boardReport(board::kReadInputs, 0x00));
         QVERIFY(u.Command1->isEnabled());
     }
 };

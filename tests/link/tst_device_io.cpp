@@ -3,6 +3,7 @@
 // never under a call that is still running, and tells its owner nothing more. (What a stalled
 // board does to the link's calls is shown through HIDComm, in tst_hidcomm.)
 
+#include "board_facts.h"
 #include "device_io.h"
 #include "sim_board.h"
 #include "stall_breaker.h"
@@ -78,7 +79,7 @@ void DeviceIoTest::aWriteDropsEveryReportFromBeforeIt() {
     DeviceIo io(std::move(sim.device), nullptr);
     sim.board->pushInputReport({9});
     QTRY_COMPARE(sim.board->pendingInputReports(), std::size_t(0)); // the thread has it
-    QCOMPARE(io.write(frame(0xFB, 1), 1000ms), DeviceIo::Write::Sent);
+    QCOMPARE(io.write(frame(board::kSetOutputs, 1), 1000ms), DeviceIo::Write::Sent);
     sim.board->pushInputReport({10});
     QCOMPARE(take(io), (std::vector<std::uint8_t>{10}));
 }
@@ -114,7 +115,7 @@ void DeviceIoTest::unplugIsReportedOnceAndPromptly() {
     QTest::qWait(50);
     QCOMPARE(sim.board->readCalls(), reads);
     QCOMPARE(io.waitForReport(10ms, report), DeviceIo::Wait::Lost);
-    QCOMPARE(io.write(frame(0xFB, 1), 100ms), DeviceIo::Write::Lost);
+    QCOMPARE(io.write(frame(board::kSetOutputs, 1), 100ms), DeviceIo::Write::Lost);
     QCOMPARE(notices.load(), 1);
 }
 
@@ -168,7 +169,7 @@ void DeviceIoTest::stopLeavesAStuckWriteToCloseTheDeviceAfterIt() {
     {
         DeviceIo io(std::move(sim.device), [&] { ++notices; });
         board->setWriteStall(true);
-        QCOMPARE(io.write(frame(0xFB, 1), 50ms), DeviceIo::Write::TimedOut);
+        QCOMPARE(io.write(frame(board::kSetOutputs, 1), 50ms), DeviceIo::Write::TimedOut);
         const test::StallBreaker breaker(board, 1000ms);
         QElapsedTimer clock;
         clock.start();

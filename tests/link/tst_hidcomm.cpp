@@ -1,5 +1,6 @@
 // The link as the window sees it, against simulated boards on real threads.
 
+#include "board_facts.h"
 #include "board_report.h"
 #include "device_match.h"
 #include "genuine_board_match.h"
@@ -185,7 +186,7 @@ void HIDCommTest::withoutBoardEveryMemberFailsWithLinkError() {
     QCOMPARE(connected.count(), 0);
     using K = LinkError::Kind;
     QVERIFY(test::kindOf([&] { link.DeviceText(); }) == K::NotOpen);
-    QVERIFY(test::kindOf([&] { link.Write(request(0xFB, 1), 2); }) == K::NotOpen);
+    QVERIFY(test::kindOf([&] { link.Write(request(board::kSetOutputs, 1), 2); }) == K::NotOpen);
     QVERIFY(test::kindOf([&] { link.Read(2); }) == K::NotOpen);
     link.Release();
     QVERIFY(!link.IsConnected());
@@ -237,7 +238,7 @@ void HIDCommTest::boardThatCannotBeServedIsClosedAndRetried() {
     QCOMPARE(rig.board->openCount(), 1);
     QVERIFY(!rig.board->isOpen()); // not left half-open
     using K = LinkError::Kind;
-    QVERIFY(test::kindOf([&] { rig.link.Write(request(0xFB, 1), 2); }) == K::NotOpen);
+    QVERIFY(test::kindOf([&] { rig.link.Write(request(board::kSetOutputs, 1), 2); }) == K::NotOpen);
 
     QTest::failOnWarning(QRegularExpression("cannot open board"));
     rig.link.Connect(); // the next poll tries again, quietly
@@ -248,19 +249,19 @@ void HIDCommTest::boardThatCannotBeServedIsClosedAndRetried() {
     rig.link.Connect();
     QVERIFY(rig.link.IsConnected());
     QCOMPARE(rig.connected.count(), 1);
-    rig.link.Write(request(0xFB, 0x42), 2);
+    rig.link.Write(request(board::kSetOutputs, 0x42), 2);
     QCOMPARE(rig.board->outputs(), 0x42);
 }
 
 void HIDCommTest::writeSendsOneZeroPaddedReport() {
     Rig rig;
     rig.link.Connect();
-    QByteArray buffer = request(0xFB, 0x81);
+    QByteArray buffer = request(board::kSetOutputs, 0x81);
     buffer[5] = '\x77'; // beyond the count: must not travel
     rig.link.Write(buffer, 2);
     const auto writes = rig.board->writes();
     QCOMPARE(writes.size(), std::size_t(1));
-    QCOMPARE(writes[0], test::boardReport(0xFB, 0x81));
+    QCOMPARE(writes[0], test::boardReport(board::kSetOutputs, 0x81));
     QCOMPARE(rig.board->outputs(), 0x81);
 }
 
@@ -268,7 +269,7 @@ void HIDCommTest::badCountsAreRejectedAndNothingIsSent() {
     Rig rig;
     rig.link.Connect();
     using K = LinkError::Kind;
-    const QByteArray buffer = request(0xFB, 0xFF);
+    const QByteArray buffer = request(board::kSetOutputs, 0xFF);
     QVERIFY(test::kindOf([&] { rig.link.Write(buffer, -1); }) == K::Rejected);
     QVERIFY(test::kindOf([&] { rig.link.Write(buffer, 65); }) == K::Rejected);
     QVERIFY(test::kindOf([&] { rig.link.Write(buffer, 10); }) == K::Rejected); // buffer holds 9
@@ -283,12 +284,12 @@ void HIDCommTest::readReturnsTheAnswerToTheLastWrite() {
     Rig rig;
     rig.link.Connect();
     rig.board->setInputs(0x05);
-    rig.link.Write(request(0xFC, 0), 2);
+    rig.link.Write(request(board::kReadInputs, 0), 2);
     QCOMPARE(rig.link.Read(2), QByteArray("\x05\x00", 2));
 
     rig.board->wireInputsToOutputs(true);
-    rig.link.Write(request(0xFB, 0xFE), 2);
-    rig.link.Write(request(0xFC, 0), 2);
+    rig.link.Write(request(board::kSetOutputs, 0xFE), 2);
+    rig.link.Write(request(board::kReadInputs, 0), 2);
     QCOMPARE(rig.link.Read(1), QByteArray("\x06", 1));
     rig.link.Release();
     // One thread made every call on the board, reads, writes and the close alike.
@@ -300,7 +301,7 @@ void HIDCommTest::shortAnswerIsHandedOnAsItCame() {
     rig.link.Connect();
     rig.board->setInputs(0x03);
     rig.board->setAnswerLength(1);
-    rig.link.Write(request(0xFC, 0), 2);
+    rig.link.Write(request(board::kReadInputs, 0), 2);
     QCOMPARE(rig.link.Read(2), QByteArray("\x03", 1));
 }
 
@@ -308,7 +309,7 @@ void HIDCommTest::stalledBoardTimesOutAfterTheFullWait() {
     Rig rig;
     rig.link.Connect();
     rig.board->setStall(true);
-    rig.link.Write(request(0xFC, 0), 2);
+    rig.link.Write(request(board::kReadInputs, 0), 2);
     QElapsedTimer clock;
     clock.start();
     QVERIFY(test::kindOf([&] { rig.link.Read(2); }) == LinkError::Kind::TimedOut);
@@ -325,17 +326,17 @@ void HIDCommTest::reportsFromBeforeTheWriteAreNeverTheAnswer() {
     rig.board->pushInputReport({0x55, 0x55}); // unsolicited
     QTRY_COMPARE(rig.board->pendingInputReports(), std::size_t(0));
     rig.board->setInputs(0x01);
-    rig.link.Write(request(0xFC, 0), 2);
+    rig.link.Write(request(board::kReadInputs, 0), 2);
     QCOMPARE(rig.link.Read(2), QByteArray("\x01\x00", 2));
 
     // An answer that comes after its read gave up must not answer the next request.
     rig.board->setAnswerDelayMs(kReadTimeoutMs + 150);
-    rig.link.Write(request(0xFC, 0), 2);
+    rig.link.Write(request(board::kReadInputs, 0), 2);
     QVERIFY(test::kindOf([&] { rig.link.Read(2); }) == LinkError::Kind::TimedOut);
     QTRY_COMPARE(rig.board->pendingInputReports(), std::size_t(0)); // the late one is in
     rig.board->setAnswerDelayMs(0);
     rig.board->setInputs(0x02);
-    rig.link.Write(request(0xFC, 0), 2);
+    rig.link.Write(request(board::kReadInputs, 0), 2);
     QCOMPARE(rig.link.Read(2), QByteArray("\x02\x00", 2));
 }
 
@@ -350,8 +351,8 @@ void HIDCommTest::twoLinksOnOneBoardEachGetEveryReport() {
 
     // Both ask before either reads: each still finds an answer of its own.
     rig.board->setInputs(0x01);
-    rig.link.Write(request(0xFC, 0), 2);
-    other.Write(request(0xFC, 0), 2);
+    rig.link.Write(request(board::kReadInputs, 0), 2);
+    other.Write(request(board::kReadInputs, 0), 2);
     QCOMPARE(rig.link.Read(1), QByteArray("\x01", 1));
     QCOMPARE(other.Read(1), QByteArray("\x01", 1));
 
@@ -359,14 +360,14 @@ void HIDCommTest::twoLinksOnOneBoardEachGetEveryReport() {
     // request never answers it.
     QTRY_COMPARE(rig.board->pendingInputReports(), std::size_t(0));
     rig.board->setInputs(0x02);
-    other.Write(request(0xFC, 0), 2);
+    other.Write(request(board::kReadInputs, 0), 2);
     QCOMPARE(other.Read(1), QByteArray("\x02", 1));
     QTRY_COMPARE(rig.board->pendingInputReports(), std::size_t(0));
     rig.board->setInputs(0x04);
-    rig.link.Write(request(0xFC, 0), 2);
+    rig.link.Write(request(board::kReadInputs, 0), 2);
     QCOMPARE(rig.link.Read(1), QByteArray("\x04", 1));
 
-    other.Write(request(0xFB, 0x81), 2);
+    other.Write(request(board::kSetOutputs, 0x81), 2);
     QCOMPARE(rig.board->outputs(), 0x81);
     other.Release();
     QVERIFY(rig.link.IsConnected()); // one program letting go leaves the other's board open
@@ -380,7 +381,7 @@ void HIDCommTest::boardThatStopsTakingReportsBoundsEveryCall() {
     rig.board->setWriteStall(true); // hung firmware: hid_write would block for seconds
     QElapsedTimer clock;
     clock.start();
-    QVERIFY(test::kindOf([&] { rig.link.Write(request(0xFB, 0x11), 2); }) ==
+    QVERIFY(test::kindOf([&] { rig.link.Write(request(board::kSetOutputs, 0x11), 2); }) ==
             LinkError::Kind::TimedOut);
     QVERIFY2(clock.elapsed() >= 500 && clock.elapsed() < 800,
              qPrintable(QString::number(clock.elapsed())));
@@ -389,7 +390,7 @@ void HIDCommTest::boardThatStopsTakingReportsBoundsEveryCall() {
 
     // While that report is stuck: nothing more is sent, and nothing is waited for.
     clock.restart();
-    QVERIFY(test::kindOf([&] { rig.link.Write(request(0xFC, 0), 2); }) ==
+    QVERIFY(test::kindOf([&] { rig.link.Write(request(board::kReadInputs, 0), 2); }) ==
             LinkError::Kind::TimedOut);
     QVERIFY(test::kindOf([&] { rig.link.Read(2); }) == LinkError::Kind::TimedOut);
     QVERIFY2(clock.elapsed() < 100, qPrintable(QString::number(clock.elapsed())));
@@ -404,7 +405,7 @@ void HIDCommTest::boardThatStopsTakingReportsBoundsEveryCall() {
     // The link is free again as soon as the stuck write returns.
     std::optional<LinkError::Kind> failed = LinkError::Kind::TimedOut;
     for (int i = 0; i < 100 && failed == LinkError::Kind::TimedOut; ++i) {
-        failed = test::kindOf([&] { rig.link.Write(request(0xFC, 0), 2); });
+        failed = test::kindOf([&] { rig.link.Write(request(board::kReadInputs, 0), 2); });
         if (failed)
             QTest::qWait(5);
     }
@@ -418,7 +419,7 @@ void HIDCommTest::unplugDuringReadFailsPromptlyAndDisconnectsOnce() {
     Rig rig;
     rig.link.Connect();
     rig.board->setStall(true);
-    rig.link.Write(request(0xFC, 0), 2);
+    rig.link.Write(request(board::kReadInputs, 0), 2);
     QElapsedTimer clock;
     clock.start();
     {
@@ -482,7 +483,7 @@ void HIDCommTest::failedWriteGivesTheBoardUpOnce() {
     rig.link.Connect();
     rig.board->unplug();
     // Before the loss notice has been handled the link still believes in the board.
-    QVERIFY(test::kindOf([&] { rig.link.Write(request(0xFB, 1), 2); }) == LinkError::Kind::Lost);
+    QVERIFY(test::kindOf([&] { rig.link.Write(request(board::kSetOutputs, 1), 2); }) == LinkError::Kind::Lost);
     QVERIFY(!rig.link.IsConnected());
     QCOMPARE(rig.disconnected.count(), 1);
     QCOMPARE(rig.board->closeCount(), 1);
@@ -495,7 +496,7 @@ void HIDCommTest::stuckReportThatFailsLaterIsOneLoss() {
     Rig rig;
     rig.link.Connect();
     rig.board->setWriteStall(true);
-    QVERIFY(test::kindOf([&] { rig.link.Write(request(0xFB, 1), 2); }) ==
+    QVERIFY(test::kindOf([&] { rig.link.Write(request(board::kSetOutputs, 1), 2); }) ==
             LinkError::Kind::TimedOut);
     rig.board->unplug(); // ends the stuck write with a failure, as USB's time-out would
     QVERIFY(rig.disconnected.wait(200));
@@ -520,7 +521,7 @@ void HIDCommTest::releaseIsQuietAndRepeatable() {
     QVERIFY(rig.link.IsConnected());
     QCOMPARE(rig.connected.count(), 2);
     rig.board->setInputs(0x07);
-    rig.link.Write(request(0xFC, 0), 2);
+    rig.link.Write(request(board::kReadInputs, 0), 2);
     QCOMPARE(rig.link.Read(1), QByteArray("\x07", 1));
 }
 
@@ -539,7 +540,7 @@ void HIDCommTest::releaseDoesNotWaitForAStuckReport() {
     Rig rig;
     rig.link.Connect();
     rig.board->setWriteStall(true);
-    QVERIFY(test::kindOf([&] { rig.link.Write(request(0xFB, 1), 2); }) ==
+    QVERIFY(test::kindOf([&] { rig.link.Write(request(board::kSetOutputs, 1), 2); }) ==
             LinkError::Kind::TimedOut);
     QElapsedTimer clock;
     clock.start();

@@ -1,5 +1,6 @@
 // Matching, report framing and the texts the link derives from what the system reports.
 
+#include "board_facts.h"
 #include "device_match.h"
 #include "device_text.h"
 #include "link_error.h"
@@ -23,6 +24,8 @@ HidDeviceInfo genuine(std::string path = "/dev/hidraw3") {
     return tarnovidDeviceInfo(std::move(path));
 }
 
+// Written out rather than taken from board_facts.h: these are the board's documented identity
+// and command codes, so a slip in that header shows here.
 MatchRule tarnovidRule(int method = kMatchAll) {
     return {method, 0x1234, 1, 1, "Dravelko", "USB Tarnovid"};
 }
@@ -32,6 +35,7 @@ MatchRule tarnovidRule(int method = kMatchAll) {
 class LinkLogicTest : public QObject {
     Q_OBJECT
 private slots:
+    void boardFactsAreTheDocumentedOnes();
     void eachBitChecksOnlyItsOwnField_data();
     void eachBitChecksOnlyItsOwnField();
     void fullRuleAcceptsOnlyTheGenuineBoard();
@@ -49,6 +53,12 @@ private slots:
     void deviceTextJoinsTrimmedStrings();
     void wideTextBecomesUtf8();
 };
+
+void LinkLogicTest::boardFactsAreTheDocumentedOnes() {
+    QVERIFY(deviceMatches(tarnovidRule(), genuine()));
+    QCOMPARE(board::kSetOutputs, 0xFB);
+    QCOMPARE(board::kReadInputs, 0xFC);
+}
 
 void LinkLogicTest::eachBitChecksOnlyItsOwnField_data() {
     QTest::addColumn<int>("bit");
@@ -161,11 +171,11 @@ void LinkLogicTest::pickReturnsNothingWithoutMatch() {
 }
 
 void LinkLogicTest::outputFrameIsReportIdThenBytesThenZeros() {
-    const std::uint8_t request[9] = {0xFB, 0x81, 7, 7, 7, 7, 7, 7, 7};
+    const std::uint8_t request[9] = {board::kSetOutputs, 0x81, 7, 7, 7, 7, 7, 7, 7};
     const OutputFrame frame = frameOutputReport(request, sizeof request, 2);
     QCOMPARE(frame.size(), std::size_t(65));
     QCOMPARE(frame[0], 0); // no report ids on this board
-    QCOMPARE(frame[1], 0xFB);
+    QCOMPARE(frame[1], board::kSetOutputs);
     QCOMPARE(frame[2], 0x81);
     for (std::size_t i = 3; i < frame.size(); ++i)
         QCOMPARE(frame[i], 0); // bytes past the count never leak out

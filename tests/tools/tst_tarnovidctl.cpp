@@ -1,6 +1,7 @@
 // tarnovidctl as a script sees it: its command line, stdout, stderr and exit code, with the
 // simulated board underneath, and beside the real window on the same board.
 
+#include "board_facts.h"
 #include "board_report.h"
 #include "colours.h"
 #include "command_line.h"
@@ -144,7 +145,7 @@ void TarnovidctlTest::setWritesOneReportAndPrintsNothing() {
     QVERIFY(run.out.isEmpty());
     QVERIFY(run.err.isEmpty());
     QCOMPARE(board->writes().size(), std::size_t(1));
-    QCOMPARE(board->writes()[0], test::boardReport(0xFB, 0x81));
+    QCOMPARE(board->writes()[0], test::boardReport(board::kSetOutputs, 0x81));
     QCOMPARE(board->openCount(), 1);
     QCOMPARE(board->closeCount(), 1); // given up again when done
 
@@ -197,7 +198,7 @@ void TarnovidctlTest::getPrintsTheInputsInEachStyle() {
     QCOMPARE(run.code, int(kExitOk));
     QCOMPARE(run.out, QStringLiteral("T2=1 T3=0 T4=1\n"));
     QVERIFY(run.err.isEmpty());
-    QCOMPARE(board->writes().back(), test::boardReport(0xFC, 0x00));
+    QCOMPARE(board->writes().back(), test::boardReport(board::kReadInputs, 0x00));
 
     QCOMPARE(runCtl(backend, {"get", "-v"}).out, QStringLiteral("T2=1 T3=0 T4=1 raw=0xfd\n"));
     board->setInputs(0x02);
