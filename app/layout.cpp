@@ -12,7 +12,6 @@ namespace c = colour;
 
 constexpr WindowSpec kWindow{"Usbport01", "USB Tarnovid ", 6705, 4890, c::LightCyan, 1000};
 
-
 // Creation order is stacking order: later entries lie above earlier ones, so the section captions
 // cover the frame lines (drawn first, see kLines) and buttons and the status box lie on top.
 // One control per line reads as the table it is.

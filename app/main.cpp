@@ -1,7 +1,7 @@
 // Program start: one window on the system's HID access.
 
-#include "hid_backend.h"
 #include "fonts.h"
+#include "hid_backend.h"
 #include "usbport01.h"
 
 #include <QApplication>

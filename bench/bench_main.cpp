@@ -2,7 +2,6 @@
 // machinery, so a core application exists before any benchmark runs.
 
 #include <QCoreApplication>
-
 #include <benchmark/benchmark.h>
 
 int main(int argc, char* argv[]) {

@@ -2,9 +2,8 @@
 
 #include "led_panel.h"
 
-#include <benchmark/benchmark.h>
-
 #include <array>
+#include <benchmark/benchmark.h>
 #include <vector>
 
 using namespace tarnovid;

@@ -15,7 +15,6 @@
 #include <QEvent>
 #include <QIcon>
 #include <QWidget>
-
 #include <cstdio>
 
 namespace {

@@ -4,12 +4,10 @@
 
 #include <QSocketNotifier>
 #include <QtDebug>
-
-#include <libudev.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
+#include <libudev.h>
+#include <unistd.h>
 
 namespace tarnovid {
 

@@ -14,12 +14,12 @@ namespace tarnovid {
 // Bits of the match method. Every set bit adds one condition; all of them must hold. Bits above
 // these are ignored, so 0 accepts any interface and 63 (kMatchAll) demands every field.
 enum MatchBit : int {
-    kMatchVendorId = 1,      // USB vendor id equals the wanted one
-    kMatchProductId = 2,     // USB product id equals the wanted one
-    kMatchVersion = 4,       // device release number (bcdDevice) equals the wanted one
-    kMatchManufacturer = 8,  // manufacturer string equals the wanted one, byte for byte
+    kMatchVendorId = 1,       // USB vendor id equals the wanted one
+    kMatchProductId = 2,      // USB product id equals the wanted one
+    kMatchVersion = 4,        // device release number (bcdDevice) equals the wanted one
+    kMatchManufacturer = 8,   // manufacturer string equals the wanted one, byte for byte
     kMatchProductString = 16, // product string equals the wanted one, byte for byte
-    kMatchBusUsb = 32,       // the interface sits on USB (not Bluetooth, I2C, SPI)
+    kMatchBusUsb = 32,        // the interface sits on USB (not Bluetooth, I2C, SPI)
     kMatchAll = 63,
 };
 

@@ -5,7 +5,6 @@
 #include "wide_text.h"
 
 #include <hidapi.h>
-
 #include <mutex>
 
 namespace tarnovid {
@@ -34,7 +33,8 @@ HidBus busOf(const hid_device_info& info) {
 
 class HidapiDevice final : public HidDevice {
 public:
-    explicit HidapiDevice(hid_device* handle) : handle_(handle) {}
+    explicit HidapiDevice(hid_device* handle)
+        : handle_(handle) {}
     ~HidapiDevice() override { hid_close(handle_); }
     HidapiDevice(const HidapiDevice&) = delete;
     HidapiDevice& operator=(const HidapiDevice&) = delete;

@@ -10,7 +10,9 @@ namespace tarnovid {
 class LinkError : public std::runtime_error {
 public:
     enum class Kind { NotOpen, Lost, TimedOut, Rejected };
-    LinkError(Kind kind, const std::string& message) : std::runtime_error(message), kind_(kind) {}
+    LinkError(Kind kind, const std::string& message)
+        : std::runtime_error(message)
+        , kind_(kind) {}
     Kind kind() const noexcept { return kind_; }
 
 private:

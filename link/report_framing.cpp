@@ -9,9 +9,9 @@ namespace tarnovid {
 
 void checkCount(int count, std::size_t available) {
     if (count < 0 || static_cast<std::size_t>(count) > kReportSize)
-        throw LinkError(LinkError::Kind::Rejected,
-                        "byte count " + std::to_string(count) + " outside 0.." +
-                            std::to_string(kReportSize));
+        throw LinkError(LinkError::Kind::Rejected, "byte count " + std::to_string(count) +
+                                                       " outside 0.." +
+                                                       std::to_string(kReportSize));
     if (static_cast<std::size_t>(count) > available)
         throw LinkError(LinkError::Kind::Rejected, "byte count " + std::to_string(count) +
                                                        " exceeds the " + std::to_string(available) +

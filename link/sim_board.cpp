@@ -70,7 +70,8 @@ private:
     std::atomic<int> calls_{0};
 };
 
-SimBoard::SimBoard(HidDeviceInfo info) : info_(std::move(info)) {}
+SimBoard::SimBoard(HidDeviceInfo info)
+    : info_(std::move(info)) {}
 
 void SimBoard::plug() {
     std::lock_guard lock(mutex_);
@@ -187,7 +188,9 @@ std::uint8_t SimBoard::outputs() const {
 
 std::unique_ptr<HidDevice> SimBoard::open(std::string* error) {
     std::lock_guard lock(mutex_);
-    const char* refusal = !plugged_ ? "No such device" : refuseOpen_ ? "Permission denied" : nullptr;
+    const char* refusal = !plugged_     ? "No such device"
+                          : refuseOpen_ ? "Permission denied"
+                                        : nullptr;
     if (refusal != nullptr) {
         if (error != nullptr)
             *error = refusal;

@@ -1,6 +1,5 @@
 #include "wide_text.h"
 
-
 namespace tarnovid {
 
 namespace {
@@ -44,7 +43,8 @@ std::string utf8FromUtf16(const char16_t* text) {
     for (; text != nullptr && *text != 0; ++text) {
         const char16_t unit = *text;
         if (isHigh(unit) && isLow(text[1])) {
-            appendUtf8(out, 0x10000 + ((char32_t(unit) - 0xD800) << 10) + (char32_t(text[1]) - 0xDC00));
+            appendUtf8(out,
+                       0x10000 + ((char32_t(unit) - 0xD800) << 10) + (char32_t(text[1]) - 0xDC00));
             ++text;
         } else {
             appendUtf8(out, unit); // a lone surrogate becomes U+FFFD there

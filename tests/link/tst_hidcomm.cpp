@@ -483,7 +483,8 @@ void HIDCommTest::failedWriteGivesTheBoardUpOnce() {
     rig.link.Connect();
     rig.board->unplug();
     // Before the loss notice has been handled the link still believes in the board.
-    QVERIFY(test::kindOf([&] { rig.link.Write(request(board::kSetOutputs, 1), 2); }) == LinkError::Kind::Lost);
+    QVERIFY(test::kindOf([&] { rig.link.Write(request(board::kSetOutputs, 1), 2); }) ==
+            LinkError::Kind::Lost);
     QVERIFY(!rig.link.IsConnected());
     QCOMPARE(rig.disconnected.count(), 1);
     QCOMPARE(rig.board->closeCount(), 1);

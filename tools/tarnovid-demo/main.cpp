@@ -1,8 +1,8 @@
 // The real window on a board that lives in this process: its inputs T2, T3, T4 are wired to its
 // outputs D0, D1, D2, so someone without hardware sees "Upisi" and "Ocitaj" do their work.
 
-#include "sim_board.h"
 #include "fonts.h"
+#include "sim_board.h"
 #include "usbport01.h"
 
 #include <QApplication>
