@@ -3,6 +3,7 @@
 #include "options.h"
 
 #include <charconv>
+#include <utility>
 
 namespace tarnovid::board {
 
@@ -20,6 +21,21 @@ std::optional<long> parseNumber(std::string_view text) {
     if (ec != std::errc{} || end != text.data() + text.size() || text.empty())
         return std::nullopt;
     return value;
+}
+
+// The options that take a time in milliseconds, or nullptr.
+int* millisecondOption(Options& o, std::string_view key) {
+    const std::pair<std::string_view, int Options::*> options[] = {
+        {"--answer-delay", &Options::answerDelayMs},
+        {"--unplug-after", &Options::unplugAfterMs},
+        {"--replug-after", &Options::replugAfterMs},
+        {"--stop-reading-after", &Options::stopReadingAfterMs},
+        {"--stop-reading-for", &Options::stopReadingForMs},
+    };
+    for (const auto& [name, member] : options)
+        if (key == name)
+            return &(o.*member);
+    return nullptr;
 }
 
 } // namespace
@@ -74,20 +90,8 @@ ParsedOptions parseOptions(const std::vector<std::string_view>& args) {
             if (!number || *number < 0 || *number > 0xFF)
                 return fail("needs a byte value, 0 to 255 or 0x00 to 0xff");
             o.inputs = static_cast<std::uint8_t>(*number);
-        } else if (key == "--answer-delay") {
-            if (!milliseconds(o.answerDelayMs))
-                return fail("needs milliseconds");
-        } else if (key == "--unplug-after") {
-            if (!milliseconds(o.unplugAfterMs))
-                return fail("needs milliseconds");
-        } else if (key == "--replug-after") {
-            if (!milliseconds(o.replugAfterMs))
-                return fail("needs milliseconds");
-        } else if (key == "--stop-reading-after") {
-            if (!milliseconds(o.stopReadingAfterMs))
-                return fail("needs milliseconds");
-        } else if (key == "--stop-reading-for") {
-            if (!milliseconds(o.stopReadingForMs))
+        } else if (int* target = millisecondOption(o, key)) {
+            if (!milliseconds(*target))
                 return fail("needs milliseconds");
         } else if (key == "--udc") {
             if (!text(o.udc))
