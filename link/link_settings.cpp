@@ -8,13 +8,13 @@ namespace {
 QString text(std::string_view s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
 } // namespace
 
-void applyLinkSpec(HIDComm& link, const LinkSpec& spec) {
-    link.matchvid = spec.matchvid;
-    link.matchpid = spec.matchpid;
-    link.matchversion = spec.matchversion;
-    link.matchmethod = qint16(spec.matchmethod);
-    link.matchmanufacturer = text(spec.matchmanufacturer);
-    link.matchproduct = text(spec.matchproduct);
+void applyLinkSpec(HIDComm& link, const LinkSpec& settings) {
+    link.matchvid = settings.matchvid;
+    link.matchpid = settings.matchpid;
+    link.matchversion = settings.matchversion;
+    link.matchmethod = qint16(settings.matchmethod);
+    link.matchmanufacturer = text(settings.matchmanufacturer);
+    link.matchproduct = text(settings.matchproduct);
 }
 
 } // namespace tarnovid

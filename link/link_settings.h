@@ -27,6 +27,6 @@ inline constexpr LinkSpec kGenuineBoardLink{board::kVendorId,     board::kProduc
                                             board::kManufacturer, board::kProduct};
 
 // Hands the settings to a link before its first Connect().
-void applyLinkSpec(HIDComm& link, const LinkSpec& spec);
+void applyLinkSpec(HIDComm& link, const LinkSpec& settings);
 
 } // namespace tarnovid
