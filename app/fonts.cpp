@@ -14,7 +14,7 @@ constexpr int kStandardPixels = 11; // 8.25 pt at 96 dpi
 constexpr int kHeadingPixels = 18;  // 13.5 pt at 96 dpi
 
 bool allCaptionsFit(const QString& family) {
-    for (const auto& def : controlSpecs()) {
+    for (const auto& def : controlLayouts()) {
         if (def.text.empty())
             continue;
         const QFont font = windowFont(def.font, family);

@@ -19,7 +19,7 @@ inline constexpr Rgb kSystemText = 0xFF000000u;
 
 inline constexpr int kSingle = -1; // index of a control that is not part of an array
 
-struct ControlSpec {
+struct ControlLayout {
     ControlKind kind;
     std::string_view name;
     int index;
@@ -31,7 +31,7 @@ struct ControlSpec {
     int tabIndex; // -1 for controls without one
 };
 
-struct LineSpec {
+struct LineLayout {
     std::string_view name;
     int index;
     int x1, y1, x2, y2; // twips
@@ -39,7 +39,7 @@ struct LineSpec {
     int widthPixels;
 };
 
-struct WindowSpec {
+struct WindowLayout {
     std::string_view name;
     std::string_view title;
     int clientWidth, clientHeight; // twips
@@ -47,13 +47,13 @@ struct WindowSpec {
     int pollIntervalMs; // the connection poll timer
 };
 
-const WindowSpec& windowSpec();
-std::span<const ControlSpec> controlSpecs();
-std::span<const LineSpec> lineSpecs();
+const WindowLayout& windowLayout();
+std::span<const ControlLayout> controlLayouts();
+std::span<const LineLayout> lineLayouts();
 // The link control's match settings.
-const LinkSpec& linkSpec();
+const MatchSettings& linkMatchSettings();
 
 // Finds a control of the table; nullptr if there is none of that name and index.
-const ControlSpec* findControl(std::string_view name, int index = kSingle);
+const ControlLayout* findControl(std::string_view name, int index = kSingle);
 
 } // namespace tarnovid

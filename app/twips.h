@@ -1,7 +1,8 @@
 #pragma once
-// The window is laid out in twips (1/1440 inch), as the board's original front panel was. Qt works
-// in device-independent pixels; at the reference 96 dpi one pixel is 15 twips, and Qt's high-DPI
-// scaling maps those pixels onto denser screens.
+// The layout table gives every position and size in twips (1/1440 inch), a unit that says how big
+// a control is on paper, not on a particular screen. Qt works in device-independent pixels; at the
+// reference 96 dpi one pixel is 15 twips, and Qt's high-DPI scaling maps those pixels onto denser
+// screens.
 
 namespace tarnovid {
 

@@ -20,7 +20,7 @@ namespace tarnovid {
 
 namespace {
 
-QRect pixelBox(const ControlSpec& def) {
+QRect pixelBox(const ControlLayout& def) {
     return QRect(twipsToPixels(def.left), twipsToPixels(def.top), twipsToPixels(def.width),
                  twipsToPixels(def.height));
 }
@@ -55,7 +55,7 @@ qint16 shiftCode(Qt::KeyboardModifiers modifiers) {
 
 Usbport01::Usbport01(std::shared_ptr<HidBackend> backend, QWidget* parent)
     : QWidget(parent) {
-    const WindowSpec& win = windowSpec();
+    const WindowLayout& win = windowLayout();
     setObjectName(text(win.name));
     setWindowTitle(text(win.title));
     // Fixed thin border with system menu and close box only.
@@ -96,7 +96,7 @@ void Usbport01::createControls() {
         binding.unheld(name);
 
     // Lines first: everything else is stacked above them.
-    for (const LineSpec& def : lineSpecs()) {
+    for (const LineLayout& def : lineLayouts()) {
         auto* line = new Line(QPoint(twipsToPixels(def.x1), twipsToPixels(def.y1)),
                               QPoint(twipsToPixels(def.x2), twipsToPixels(def.y2)), def.colour,
                               def.widthPixels, this);
@@ -105,7 +105,7 @@ void Usbport01::createControls() {
     }
 
     std::vector<std::pair<int, QWidget*>> focusable;
-    for (const ControlSpec& def : controlSpecs()) {
+    for (const ControlLayout& def : controlLayouts()) {
         QWidget* widget = nullptr;
         switch (def.kind) {
         case ControlKind::Circle:
@@ -139,15 +139,15 @@ void Usbport01::createControls() {
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(windowSpec().pollIntervalMs);
+    Timer1->setInterval(windowLayout().pollIntervalMs);
     Timer1->start(); // runs from creation; ticks arrive once the event loop does
 }
 
 void Usbport01::createLink(std::shared_ptr<HidBackend> backend) {
     HIDComm1 = new HIDComm(std::move(backend), this);
     HIDComm1->setObjectName(QStringLiteral("HIDComm1"));
-    applyLinkSpec(*HIDComm1, linkSpec());
-    HIDComm1->watchArrivals(); // a board plugged in is found at once, not at the next tick
+    applyMatchSettings(*HIDComm1, linkMatchSettings());
+    HIDComm1->watchDevices(); // a board plugged in is found at once, not at the next tick
 }
 
 void Usbport01::routeEvents() {

@@ -6,7 +6,6 @@
 // it has taken; each pair therefore runs the same fixed number of iterations.
 
 #include "board_facts.h"
-#include "device_io.h"
 #include "device_match.h"
 #include "genuine_board_match.h"
 #include "hid_backend.h"
@@ -161,10 +160,9 @@ void BM_ConnectRelease_Sim(benchmark::State& state) {
 }
 BENCHMARK(BM_ConnectRelease_Sim)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
-// Giving the board up once its thread has settled into its blocking read, as when the window is
-// closed with the board open. The simulated device cuts the read short; see the next benchmark
-// for a device that cannot.
-void BM_ReleaseThreadParked_Sim(benchmark::State& state) {
+// Giving the board up once its thread has gone idle, as when the window is closed with the board
+// open: the thread sleeps on its condition variable, never in a read, so nothing is waited for.
+void BM_ReleaseIdle_Sim(benchmark::State& state) {
     auto backend = std::make_shared<SimBackend>();
     backend->addTarnovid();
     HIDComm link(backend);
@@ -177,74 +175,6 @@ void BM_ReleaseThreadParked_Sim(benchmark::State& state) {
         link.Release();
     }
 }
-BENCHMARK(BM_ReleaseThreadParked_Sim)->Iterations(8)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-// hidapi offers no way to cut a read short, so there a write waits for the I/O thread's current
-// read slice to run out. The same simulated board behind a device that ignores the request to cut
-// its read short shows what that costs.
-class NoEarlyWake final : public HidDevice {
-public:
-    explicit NoEarlyWake(std::unique_ptr<HidDevice> device)
-        : device_(std::move(device)) {}
-    int write(const std::uint8_t* data, std::size_t length) override {
-        return device_->write(data, length);
-    }
-    int readTimeout(std::uint8_t* data, std::size_t length, int milliseconds) override {
-        return device_->readTimeout(data, length, milliseconds);
-    }
-    std::string lastError() const override { return device_->lastError(); }
-
-private:
-    std::unique_ptr<HidDevice> device_;
-};
-
-class NoEarlyWakeBackend final : public HidBackend {
-public:
-    SimBackend sim;
-    std::vector<HidDeviceInfo> enumerate(std::uint16_t vendorId, std::uint16_t productId) override {
-        return sim.enumerate(vendorId, productId);
-    }
-    std::unique_ptr<HidDevice> open(const std::string& path, std::string* error) override {
-        auto device = sim.open(path, error);
-        return device ? std::make_unique<NoEarlyWake>(std::move(device)) : nullptr;
-    }
-};
-
-// Back-to-back writes: each waits for a busy slice to end.
-void BM_Write_Link_NoEarlyWake(benchmark::State& state) {
-    auto backend = std::make_shared<NoEarlyWakeBackend>();
-    backend->sim.addTarnovid();
-    HIDComm link(backend);
-    test::matchGenuineBoard(link);
-    link.Connect();
-    const QByteArray buffer = request(char(board::kSetOutputs), char(0xA5));
-    for (auto _ : state)
-        link.Write(buffer, 2);
-}
-BENCHMARK(BM_Write_Link_NoEarlyWake)->Iterations(200)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-// A click after the board has been left alone for a while: the write waits for the rest of an
-// idle slice. The clicks come at evenly spread moments of the slice, so the mean is the figure.
-void BM_FirstWriteAfterIdle_Link_NoEarlyWake(benchmark::State& state) {
-    auto backend = std::make_shared<NoEarlyWakeBackend>();
-    backend->sim.addTarnovid();
-    HIDComm link(backend);
-    test::matchGenuineBoard(link);
-    link.Connect();
-    const QByteArray buffer = request(char(board::kSetOutputs), char(0xA5));
-    constexpr int kPhases = 5;
-    int phase = 0;
-    for (auto _ : state) {
-        state.PauseTiming();
-        std::this_thread::sleep_for(DeviceIo::kBusyFor + DeviceIo::kIdleSlice * phase / kPhases);
-        phase = (phase + 1) % kPhases;
-        state.ResumeTiming();
-        link.Write(buffer, 2);
-    }
-}
-BENCHMARK(BM_FirstWriteAfterIdle_Link_NoEarlyWake)
-    ->Iterations(5)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+BENCHMARK(BM_ReleaseIdle_Sim)->Iterations(8)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace

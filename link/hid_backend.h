@@ -2,7 +2,7 @@
 // The seam between the link and the operating system's HID access. The real program uses the
 // hidapi backend; tests and the demo use the simulated board. Semantics follow hidapi's.
 
-#include "arrival_watch.h"
+#include "device_watch.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -31,23 +31,20 @@ struct HidDeviceInfo {
 
 // An open device. Threading: one thread makes every call, from the first to the destructor, and
 // never destroys it while a call runs; hidapi is not safe for two threads on one handle (they
-// share its error slot). The one exception is interruptRead(), which any thread may call while
-// the object lives.
+// share its error slot).
 class HidDevice {
 public:
     virtual ~HidDevice() = default; // closes the device
     // data[0] is the report id (0 when the device uses none). Returns bytes written or -1. May
     // block for seconds when the device stops taking reports (until USB's time-out on Linux).
     virtual int write(const std::uint8_t* data, std::size_t length) = 0;
-    // Returns the report length, 0 on time-out, -1 on error (an unplug shows up here).
+    // Returns the report length as soon as one arrives, 0 once `milliseconds` have passed
+    // without one (0 ms: at once), -1 on error (an unplug shows up here). Nothing cuts a read
+    // short: hidapi offers no way to, so a read that waits runs until a report or its time.
     virtual int readTimeout(std::uint8_t* data, std::size_t length, int milliseconds) = 0;
     // Human-readable reason of the last failure, for error messages only; ask right after the
     // failing call, since hidapi keeps one error slot per device and every call rewrites it.
     virtual std::string lastError() const = 0;
-    // Makes a readTimeout() that runs now, or the next one, return 0 early, where the system
-    // offers a way: a write waiting for the device then need not wait for the read's time to run
-    // out. hidapi offers none; its reads run their time.
-    virtual void interruptRead() {}
 };
 
 class HidBackend {
@@ -63,10 +60,12 @@ public:
     virtual std::thread startThread(std::function<void()> body) {
         return std::thread(std::move(body));
     }
-    // The system's announcements of new device nodes where the backend hears them; nullptr by
-    // default, so simulated boards are found by polling alone.
-    virtual std::unique_ptr<ArrivalWatch> watchArrivals(ArrivalWatch::Handler onEvent) {
+    // The system's announcements of device nodes that come and go, where the backend hears them;
+    // nullptr by default (and *why left empty), so simulated boards are found by polling alone.
+    virtual std::unique_ptr<DeviceWatch> watchDevices(DeviceWatch::Handler onEvent,
+                                                      std::string* why) {
         (void)onEvent;
+        (void)why;
         return nullptr;
     }
 };

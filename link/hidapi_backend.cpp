@@ -88,8 +88,9 @@ public:
         return std::make_unique<HidapiDevice>(handle);
     }
 
-    std::unique_ptr<ArrivalWatch> watchArrivals(ArrivalWatch::Handler onEvent) override {
-        return watchSystemArrivals(std::move(onEvent));
+    std::unique_ptr<DeviceWatch> watchDevices(DeviceWatch::Handler onEvent,
+                                              std::string* why) override {
+        return watchSystemDevices(std::move(onEvent), why);
     }
 };
 

@@ -1,18 +1,13 @@
 #include "hidcomm.h"
 
-#include "device_io.h"
-#include "device_match.h"
+#include "board_link.h"
 #include "device_text.h"
 #include "hid_backend.h"
-#include "report_framing.h"
 
 #include <QMetaObject>
 #include <QtDebug>
-#include <chrono>
+#include <atomic>
 #include <cstdint>
-#include <exception>
-#include <functional>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,53 +15,51 @@
 namespace tarnovid {
 
 struct HIDComm::State {
+    explicit State(std::shared_ptr<HidBackend> board, BoardLink::LossNotice onLost)
+        : backend(board)
+        , link(std::move(board), std::move(onLost)) {}
+
     std::shared_ptr<HidBackend> backend;
-    // The open board: its thread owns the device. Set only once everything about the board is
-    // in place, so there is never half an open board.
-    std::unique_ptr<DeviceIo> io;
+    BoardLink link;
     QString text;
-    // The last Write timed out: no request went out, so no answer is coming.
-    bool requestUnsent = false;
     // Last reason an open failed, so a board that keeps refusing is reported once, not every
     // poll.
     std::string lastOpenFailure;
-    // The same refusal as its owner asks for it; empty as soon as a look ends otherwise.
-    Refusal refusal;
-    std::unique_ptr<ArrivalWatch> arrivals;
+    std::unique_ptr<DeviceWatch> watch;
     // A Connect for announcements already waits in the event loop: a device with several HID
-    // interfaces announces each, and all of them together are worth one look.
-    bool arrivalConnectQueued = false;
-
-    // The device closes on its own thread after its last call; a call stuck in the kernel is
-    // not waited for.
-    void closeBoard() {
-        io.reset();
-        text.clear();
-        requestUnsent = false;
-    }
-
-    // Keeps why a matching board could not be used, for the owner to ask, and reports it once per
-    // new reason. Out of memory even for that, it stays silent: Connect never throws.
-    void reportFailure(const std::string& path, const std::string& why) noexcept {
-        try {
-            refusal = {QString::fromStdString(path), QString::fromStdString(why)};
-            const std::string reason = path.empty() ? why : path + ": " + why;
-            if (reason != lastOpenFailure)
-                qWarning().noquote()
-                    << "Tarnovid: cannot open board" << QString::fromStdString(reason);
-            lastOpenFailure = reason;
-        } catch (...) {
-        }
-    }
+    // interfaces announces each, and all of them together are worth one look. Set on the watch's
+    // thread, cleared on the owner's.
+    std::atomic<bool> arrivalConnectQueued{false};
 };
 
 namespace {
 
-[[noreturn]] void throwNotOpen() { throw LinkError(LinkError::Kind::NotOpen, "no board is open"); }
-
-const std::chrono::milliseconds kWaitForBoard{kReadTimeoutMs};
+QString fromUtf8(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
 
 } // namespace
+
+HIDComm::HIDComm(std::shared_ptr<HidBackend> backend, QObject* parent)
+    : QObject(parent)
+    // The board's thread only queues the notice; this object's thread acts on it, and a notice
+    // still queued when this object goes is dropped with it.
+    , d(std::make_unique<State>(std::move(backend), [this] {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                // Only the current board's loss counts: a notice from a board already given up
+                // (by the Write or Read that found it gone, or released) finds none, or a newer
+                // healthy one.
+                if (d->link.dropIfLost()) {
+                    d->text.clear();
+                    emit Disconnected(0);
+                }
+            },
+            Qt::QueuedConnection);
+    })) {}
+
+HIDComm::~HIDComm() { Release(); }
 
 MatchRule HIDComm::matchRule() const {
     MatchRule rule;
@@ -79,169 +72,133 @@ MatchRule HIDComm::matchRule() const {
     return rule;
 }
 
-HIDComm::HIDComm(std::shared_ptr<HidBackend> backend, QObject* parent)
-    : QObject(parent)
-    , d(std::make_unique<State>()) {
-    d->backend = std::move(backend);
-}
-
-HIDComm::~HIDComm() { Release(); }
-
 void HIDComm::Connect() {
-    if (d->io || !d->backend)
+    if (d->link.isOpen())
         return;
-    d->refusal = {};
-    // Nothing is kept until the board is wholly open: a failure on the way closes what was opened
-    // (the device goes with its local owner) and leaves the next poll to try again.
-    std::optional<HidDeviceInfo> chosen;
-    try {
-        const MatchRule rule = matchRule();
-        const EnumerateFilter filter = enumerateFilter(rule);
-        chosen = pickDevice(rule, d->backend->enumerate(filter.vendorId, filter.productId));
-        if (!chosen) {
-            d->lastOpenFailure.clear(); // a board that comes back and fails again is worth a line
-            return;
-        }
-        std::string error;
-        std::unique_ptr<HidDevice> device = d->backend->open(chosen->path, &error);
-        if (!device) {
-            // Right after a plug the device node may not have its permissions yet; the next poll
-            // simply tries again.
-            d->reportFailure(chosen->path, error.empty() ? "cannot open" : error);
-            return;
-        }
-        QString text = QString::fromStdString(deviceText(*chosen));
-        std::unique_ptr<DeviceIo> io;
+    switch (d->link.connect(matchRule())) {
+    case BoardLink::Outcome::Opened:
+        break;
+    case BoardLink::Outcome::AlreadyOpen:
+        return;
+    case BoardLink::Outcome::NoBoard:
+        d->lastOpenFailure.clear(); // a board that comes back and fails again is worth a line
+        return;
+    case BoardLink::Outcome::Refused:
         try {
-            // onLost runs on the board's thread. Only a queued call by name crosses to this
-            // object's thread: the hand-off then happens entirely inside Qt, and the notice carries
-            // no data of its own.
-            io = std::make_unique<DeviceIo>(
-                std::move(device),
-                [this] { QMetaObject::invokeMethod(this, "takeDeviceLoss", Qt::QueuedConnection); },
-                DeviceIo::Options{.start = [backend = d->backend](std::function<void()> body) {
-                    return backend->startThread(std::move(body));
-                }});
-        } catch (const std::exception& e) {
-            d->reportFailure(chosen->path, std::string("cannot start its I/O thread: ") + e.what());
-            return;
+            const BoardLink::Refusal& refusal = d->link.refusal();
+            const std::string reason =
+                refusal.path.empty() ? refusal.reason : refusal.path + ": " + refusal.reason;
+            if (reason != d->lastOpenFailure)
+                qWarning().noquote() << "Tarnovid: cannot open board" << fromUtf8(reason);
+            d->lastOpenFailure = reason;
+        } catch (...) { // out of memory even for that: stay silent, Connect never throws
         }
-        d->io = std::move(io);
-        d->text = std::move(text);
-        d->requestUnsent = false;
-        d->lastOpenFailure.clear();
-    } catch (const std::exception& e) {
-        d->reportFailure(chosen ? chosen->path : std::string(), e.what());
-        return;
-    } catch (...) {
-        d->reportFailure(chosen ? chosen->path : std::string(), "unknown failure");
         return;
     }
+    d->lastOpenFailure.clear();
+    d->text = fromUtf8(deviceText(d->link.device()));
     emit Connected(0);
 }
 
-void HIDComm::takeDeviceLoss() {
-    // Only the current board's loss counts. A notice from a board already given up (closed by the
-    // Write or Read that found it gone, or released) finds none or a newer, healthy one.
-    if (!d->io || !d->io->lost())
-        return;
-    d->closeBoard();
-    emit Disconnected(0);
+HIDComm::Refusal HIDComm::lastRefusal() const {
+    const BoardLink::Refusal& refusal = d->link.refusal();
+    return {fromUtf8(refusal.path), fromUtf8(refusal.reason)};
 }
 
-HIDComm::Refusal HIDComm::lastRefusal() const { return d->refusal; }
-
-bool HIDComm::IsConnected() const { return d->io != nullptr; }
+bool HIDComm::IsConnected() const { return d->link.isOpen(); }
 
 QString HIDComm::DeviceText() const {
-    if (!d->io)
-        throwNotOpen();
+    (void)d->link.device(); // throws NotOpen
     return d->text;
 }
 
-void HIDComm::Write(const QByteArray& bytes, qint16 count) {
-    if (!d->io)
-        throwNotOpen();
-    const OutputFrame frame = frameOutputReport(reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                                                static_cast<std::size_t>(bytes.size()), count);
-    switch (d->io->write(frame, kWaitForBoard)) {
-    case DeviceIo::Write::Sent:
-        d->requestUnsent = false;
-        return;
-    case DeviceIo::Write::TimedOut:
-        d->requestUnsent = true;
-        throw LinkError(LinkError::Kind::TimedOut, "the board did not take the report within " +
-                                                       std::to_string(kReadTimeoutMs) + " ms");
-    case DeviceIo::Write::Stuck:
-        d->requestUnsent = true;
-        throw LinkError(LinkError::Kind::TimedOut,
-                        "the board has not yet taken an earlier report; nothing was sent");
-    case DeviceIo::Write::Lost:
-        break;
+namespace {
+
+// The one way a call on the board ends in a loss: the board is closed already, the owner hears
+// Disconnected, then the caller gets the error.
+template <typename Call> auto onBoard(HIDComm& link, QString& text, Call call) {
+    try {
+        return call();
+    } catch (const LinkError& e) {
+        if (e.kind() == LinkError::Kind::Lost) {
+            text.clear();
+            emit link.Disconnected(0);
+        }
+        throw;
     }
-    // A board that refuses a write is as good as gone. Its thread's own notice may still be on
-    // its way; closing here leaves it nothing to act on.
-    const std::string reason = d->io->lossReason();
-    d->closeBoard();
-    emit Disconnected(0);
-    throw LinkError(LinkError::Kind::Lost, "write to the board failed: " + reason);
+}
+
+} // namespace
+
+void HIDComm::Write(const QByteArray& bytes, qint16 count) {
+    onBoard(*this, d->text, [&] {
+        d->link.write(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                      static_cast<std::size_t>(bytes.size()), count);
+    });
 }
 
 QByteArray HIDComm::Read(qint16 count) {
-    if (!d->io)
-        throwNotOpen();
-    checkCount(count, kReportSize);
-    if (d->requestUnsent)
-        throw LinkError(LinkError::Kind::TimedOut,
-                        "the last request did not reach the board; no answer is coming");
-    std::vector<std::uint8_t> report;
-    switch (d->io->waitForReport(kWaitForBoard, report)) {
-    case DeviceIo::Wait::Report: {
-        const std::vector<std::uint8_t> reply = replyBytes(report, count);
+    return onBoard(*this, d->text, [&] {
+        const std::vector<std::uint8_t> reply = d->link.read(count);
         return QByteArray(reinterpret_cast<const char*>(reply.data()),
                           static_cast<qsizetype>(reply.size()));
-    }
-    case DeviceIo::Wait::TimedOut:
-        throw LinkError(LinkError::Kind::TimedOut, "the board did not answer within " +
-                                                       std::to_string(kReadTimeoutMs) + " ms");
-    case DeviceIo::Wait::Lost:
-        break;
-    }
-    // The thread's own notice may still be on its way; closing here leaves it nothing to act on,
-    // so the caller sees the loss at once and Disconnected still comes exactly once.
-    d->closeBoard();
-    emit Disconnected(0);
-    throw LinkError(LinkError::Kind::Lost, "the board was lost while waiting for its answer");
+    });
 }
 
 void HIDComm::Release() {
     // The owner gives the board up; an announcement still to come must not open it again.
-    d->arrivals.reset();
-    if (d->io)
-        d->closeBoard();
+    d->watch.reset();
+    d->link.close();
+    d->text.clear();
 }
 
-void HIDComm::watchArrivals() {
-    if (d->arrivals || !d->backend)
+void HIDComm::watchDevices() {
+    if (d->watch || !d->backend)
         return;
-    d->arrivals =
-        d->backend->watchArrivals([this](std::string_view subsystem, std::string_view action) {
-            // Only a node that has just appeared can be a board that was not there before;
-            // "change", "bind", "remove" and the like cannot.
-            if (subsystem != "hidraw" || action != "add" || d->io || d->arrivalConnectQueued)
-                return;
-            d->arrivalConnectQueued = true;
-            // Not called from here: Connected runs the owner's handlers, and one that calls
-            // Release() would destroy the watch in the middle of its own announcement.
-            QMetaObject::invokeMethod(
-                this,
-                [this] {
-                    d->arrivalConnectQueued = false;
-                    if (d->arrivals) // not released meanwhile
-                        Connect();
-                },
-                Qt::QueuedConnection);
-        });
+    std::string why;
+    try {
+        // Runs on the watch's thread: it decides from the announcement alone and leaves the rest
+        // to this object's thread. Connected runs the owner's handlers, and one that calls
+        // Release() would destroy the watch in the middle of its own announcement.
+        d->watch = d->backend->watchDevices(
+            [this](std::string_view subsystem, std::string_view action) {
+                if (subsystem != "hidraw")
+                    return;
+                if (action == "remove") {
+                    QMetaObject::invokeMethod(
+                        this, [this] { d->link.checkPresence(); }, Qt::QueuedConnection);
+                    return;
+                }
+                // Only a node that has just appeared can be a board that was not there before;
+                // "change", "bind" and the like cannot.
+                if (action != "add" || d->arrivalConnectQueued.exchange(true))
+                    return;
+                QMetaObject::invokeMethod(
+                    this,
+                    [this] {
+                        d->arrivalConnectQueued = false;
+                        if (d->watch) // not released meanwhile
+                            Connect();
+                    },
+                    Qt::QueuedConnection);
+            },
+            &why);
+    } catch (const std::exception& e) {
+        why = e.what();
+    }
+    if (!d->watch && !why.empty())
+        qWarning().noquote()
+            << "Tarnovid: no plug-in notices, the board is looked for once a second:"
+            << fromUtf8(why);
+}
+
+void applyMatchSettings(HIDComm& link, const MatchSettings& settings) {
+    link.matchvid = settings.matchvid;
+    link.matchpid = settings.matchpid;
+    link.matchversion = settings.matchversion;
+    link.matchmethod = qint16(settings.matchmethod);
+    link.matchmanufacturer = fromUtf8(settings.matchmanufacturer);
+    link.matchproduct = fromUtf8(settings.matchproduct);
 }
 
 } // namespace tarnovid

@@ -1,12 +1,12 @@
 #pragma once
-// HIDComm: the window's link to the board. It finds and opens the matching HID device, moves
-// command bytes, notices an unplug by itself, and reports connected/disconnected on the thread
-// that owns it (the GUI thread). It knows nothing of any window. Each open board is served by a
-// thread of its own that does all I/O on it; no call here waits longer than kReadTimeoutMs for
-// the board, whatever the board does.
+// HIDComm: the window's link to the board, the Qt face of BoardLink. It keeps the window
+// definition's match settings, hands bytes over as QByteArray, and reports connected and
+// disconnected as signals on the thread that owns it (the GUI thread). It knows nothing of any
+// window. No call here waits longer than kReadTimeoutMs for the board, whatever the board does.
 
 #include "device_match.h"
 #include "link_error.h"
+#include "link_settings.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -64,23 +64,22 @@ public:
     // First `count` bytes of the next input report that arrives after the last Write (fewer if
     // the report is shorter). Blocks the calling thread at most kReadTimeoutMs. Throws
     // LinkError: NotOpen; Rejected for count outside 0..64; TimedOut (the board stays open), at
-    // once when the last Write timed out, since no request went out to answer; Lost when the
-    // board goes away meanwhile, in which case it has been closed and Disconnected raised before
-    // the throw.
+    // once when the last Write timed out, since the board has not taken the request it would
+    // answer; Lost when the board goes away meanwhile, in which case it has been closed and
+    // Disconnected raised before the throw.
     QByteArray Read(qint16 count);
-    // Closes the board, if any, and ends watchArrivals(). Safe to call at any time, any number of
+    // Closes the board, if any, and ends watchDevices(). Safe to call at any time, any number of
     // times. Raises no Disconnected: giving the board up is the owner's own act, not a loss.
-    // Returns once the board is closed, which may take the rest of its thread's current read
-    // (up to a quarter of a second where the system cannot cut it short); a report stuck in the
-    // kernel is not waited for: the board's thread closes the board as soon as that write
-    // returns. Never throws.
+    // Returns at once; a report stuck in the kernel is not waited for: the board's thread closes
+    // the board as soon as that write returns. Never throws.
     void Release();
 
-    // On top of the owner's polling, also connects as soon as the system announces a new hidraw
-    // node, where the backend hears such announcements (Linux; otherwise this does nothing). The
-    // Connect() runs later from this object's event loop, once for a burst of announcements, and
-    // only while no board is open. Lasts until Release() or destruction. Never throws.
-    void watchArrivals();
+    // On top of the owner's polling, listens to the system's announcements of hidraw nodes
+    // (Linux; elsewhere this does nothing): a node that appears leads to a Connect() from this
+    // object's event loop, once for a burst of announcements and only while no board is open; a
+    // node that goes makes the open board's thread look at once, so an unplug is noticed without
+    // waiting for its next look. Lasts until Release() or destruction. Never throws.
+    void watchDevices();
 
 signals:
     // The argument carries nothing; it is there for handlers that take one. Both are raised on
@@ -90,11 +89,11 @@ signals:
     void Disconnected(int reserved);
 
 private:
-    // The board thread's notice that the board failed; runs on this object's thread.
-    Q_INVOKABLE void takeDeviceLoss();
-
     struct State;
     std::unique_ptr<State> d;
 };
+
+// Hands the window definition's settings to a link before its first Connect().
+void applyMatchSettings(HIDComm& link, const MatchSettings& settings);
 
 } // namespace tarnovid

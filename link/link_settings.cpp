@@ -1,20 +1,19 @@
 #include "link_settings.h"
 
-#include "hidcomm.h"
+#include <cstdint>
+#include <string>
 
 namespace tarnovid {
 
-namespace {
-QString text(std::string_view s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
-} // namespace
-
-void applyLinkSpec(HIDComm& link, const LinkSpec& settings) {
-    link.matchvid = settings.matchvid;
-    link.matchpid = settings.matchpid;
-    link.matchversion = settings.matchversion;
-    link.matchmethod = qint16(settings.matchmethod);
-    link.matchmanufacturer = text(settings.matchmanufacturer);
-    link.matchproduct = text(settings.matchproduct);
+MatchRule matchRule(const MatchSettings& settings) {
+    MatchRule rule;
+    rule.method = static_cast<std::int16_t>(settings.matchmethod);
+    rule.vendorId = settings.matchvid;
+    rule.productId = settings.matchpid;
+    rule.version = settings.matchversion;
+    rule.manufacturer = std::string(settings.matchmanufacturer);
+    rule.product = std::string(settings.matchproduct);
+    return rule;
 }
 
 } // namespace tarnovid

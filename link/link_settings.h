@@ -1,7 +1,7 @@
 #pragma once
 // The match settings a link is given, in the form the window definition stores them, and the
-// settings that single out a genuine board. The window and the command-line tool both take theirs
-// from here, so the two can never disagree on which device is the board.
+// settings that single out a genuine board. The window, the command-line tool and the C library
+// all take theirs from here, so none of them can disagree on which device is the board.
 
 #include "board_facts.h"
 #include "device_match.h"
@@ -10,9 +10,7 @@
 
 namespace tarnovid {
 
-class HIDComm;
-
-struct LinkSpec {
+struct MatchSettings {
     int matchvid;
     int matchpid;
     int matchversion;
@@ -22,11 +20,12 @@ struct LinkSpec {
 };
 
 // Every field the board reports, all of them checked.
-inline constexpr LinkSpec kGenuineBoardLink{board::kVendorId,     board::kProductId,
-                                            board::kRelease,      kMatchAll,
-                                            board::kManufacturer, board::kProduct};
+inline constexpr MatchSettings kGenuineBoardLink{board::kVendorId,     board::kProductId,
+                                                 board::kRelease,      kMatchAll,
+                                                 board::kManufacturer, board::kProduct};
 
-// Hands the settings to a link before its first Connect().
-void applyLinkSpec(HIDComm& link, const LinkSpec& settings);
+// The settings as the matcher takes them. The method is the window definition's 16-bit value:
+// only its low 16 bits count, as they would once stored in the window's control.
+MatchRule matchRule(const MatchSettings& settings);
 
 } // namespace tarnovid

@@ -46,7 +46,6 @@ public:
         return board_->deviceRead(handle_, data, length, milliseconds);
     }
     std::string lastError() const override { return "simulated board: device disconnected"; }
-    void interruptRead() override { board_->deviceInterrupt(handle_); }
 
 private:
     // Counts the calls running on this handle, so a close under one of them shows.
@@ -74,17 +73,28 @@ SimBoard::SimBoard(HidDeviceInfo info)
     : info_(std::move(info)) {}
 
 void SimBoard::plug() {
-    std::lock_guard lock(mutex_);
-    plugged_ = true;
+    {
+        std::lock_guard lock(mutex_);
+        plugged_ = true;
+    }
+    announce(true);
 }
 
 void SimBoard::unplug() {
-    std::lock_guard lock(mutex_);
-    plugged_ = false;
-    ++session_;
-    for (auto& [handle, queue] : queues_)
-        queue.reports.clear();
-    changed_.notify_all();
+    {
+        std::lock_guard lock(mutex_);
+        plugged_ = false;
+        ++session_;
+        for (auto& [handle, queue] : queues_)
+            queue.reports.clear();
+        changed_.notify_all();
+    }
+    announce(false);
+}
+
+void SimBoard::announce(bool plugged) {
+    if (announcePlug_)
+        announcePlug_(plugged);
 }
 
 bool SimBoard::isPlugged() const {
@@ -200,7 +210,7 @@ std::unique_ptr<HidDevice> SimBoard::open(std::string* error) {
     // Starts empty: reports sent before this handle existed are not its business, as with a
     // fresh hidraw fd.
     const std::uint64_t handle = nextHandle_++;
-    queues_[handle] = Queue{session_, {}, false};
+    queues_[handle] = Queue{session_, {}};
     return std::make_unique<SimDevice>(shared_from_this(), handle, session_);
 }
 
@@ -212,13 +222,6 @@ void SimBoard::deviceClosed(std::uint64_t handle, bool duringCall) {
         ++closesDuringCalls_;
     else
         queues_.erase(handle); // a read still running on it keeps its queue: it is only counted
-}
-
-void SimBoard::deviceInterrupt(std::uint64_t handle) {
-    std::lock_guard lock(mutex_);
-    if (auto it = queues_.find(handle); it != queues_.end())
-        it->second.interrupted = true;
-    changed_.notify_all();
 }
 
 void SimBoard::deliverLocked(const Pending& report) {
@@ -273,15 +276,60 @@ int SimBoard::deviceRead(std::uint64_t handle, std::uint8_t* data, std::size_t l
             std::copy_n(report.begin(), n, data);
             return static_cast<int>(n);
         }
-        if (now >= deadline || std::exchange(queue.interrupted, false))
+        if (now >= deadline)
             return 0;
         const auto wake = pending.empty() ? deadline : std::min(deadline, pending.front().due);
         changed_.wait_until(lock, wake);
     }
 }
 
+// The live watches of one backend. Its mutex is held while their handlers run, so a watch that
+// goes waits for a handler still running and is never called after.
+struct SimBackend::Watchers {
+    std::mutex mutex;
+    std::map<std::uint64_t, DeviceWatch::Handler> handlers;
+    std::uint64_t next = 0;
+
+    void announce(bool plugged) {
+        std::lock_guard lock(mutex);
+        for (const auto& [id, handler] : handlers)
+            handler("hidraw", plugged ? "add" : "remove");
+    }
+};
+
+class SimBackend::Watch final : public DeviceWatch {
+public:
+    Watch(std::shared_ptr<Watchers> watchers, std::uint64_t id)
+        : watchers_(std::move(watchers))
+        , id_(id) {}
+    ~Watch() override {
+        std::lock_guard lock(watchers_->mutex);
+        watchers_->handlers.erase(id_);
+    }
+    Watch(const Watch&) = delete;
+    Watch& operator=(const Watch&) = delete;
+
+private:
+    std::shared_ptr<Watchers> watchers_;
+    std::uint64_t id_;
+};
+
+SimBackend::SimBackend()
+    : watchers_(std::make_shared<Watchers>()) {}
+
+SimBackend::~SimBackend() = default;
+
+std::unique_ptr<DeviceWatch> SimBackend::watchDevices(DeviceWatch::Handler onEvent, std::string*) {
+    std::lock_guard lock(watchers_->mutex);
+    const std::uint64_t id = watchers_->next++;
+    watchers_->handlers.emplace(id, std::move(onEvent));
+    return std::make_unique<Watch>(watchers_, id);
+}
+
 std::shared_ptr<SimBoard> SimBackend::addBoard(HidDeviceInfo info) {
     auto board = std::make_shared<SimBoard>(std::move(info));
+    // The board may outlive its backend; the watches it announces to are kept alive by it.
+    board->announcePlug_ = [watchers = watchers_](bool plugged) { watchers->announce(plugged); };
     std::lock_guard lock(mutex_);
     boards_.push_back(board);
     return board;

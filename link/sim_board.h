@@ -2,8 +2,10 @@
 // A simulated USB Tarnovid board and the backend that offers it, for tests and the demo. It
 // speaks the board's protocol over 64-byte reports and can be unplugged, stalled, slowed or made
 // to answer short. Like a hidraw node, it may be open several times at once, and every open
-// handle gets its own copy of every input report. Every control is thread-safe; a blocked
-// readTimeout or write wakes on a condition variable, never by polling.
+// handle gets its own copy of every input report. Its reads behave as hidapi's do: one that
+// waits ends only when a report arrives, its time runs out or the board is unplugged; nothing
+// cuts it short. Every control is thread-safe; a blocked readTimeout or write wakes on a
+// condition variable, never by polling.
 
 #include "hid_backend.h"
 
@@ -11,6 +13,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -31,7 +34,9 @@ public:
     const HidDeviceInfo& info() const { return info_; }
 
     // Unplugging fails every handle opened so far (a blocked read returns -1 at once, writes
-    // fail); those handles stay dead after a new plug(), as a real device node would.
+    // fail); those handles stay dead after a new plug(), as a real device node would. Both are
+    // announced to the backend's device watches, as udev announces a hidraw node that comes or
+    // goes.
     void plug();
     void unplug();
     bool isPlugged() const;
@@ -83,7 +88,6 @@ private:
     struct Queue {
         std::uint64_t session;
         std::deque<Pending> reports;
-        bool interrupted; // consumed by the handle's next read
     };
 
     bool aliveLocked(std::uint64_t session) const { return plugged_ && session == session_; }
@@ -91,11 +95,13 @@ private:
     void deliverLocked(const Pending& report);
     int deviceWrite(std::uint64_t session, const std::uint8_t* data, std::size_t length);
     int deviceRead(std::uint64_t handle, std::uint8_t* data, std::size_t length, int milliseconds);
-    void deviceInterrupt(std::uint64_t handle);
     void deviceClosed(std::uint64_t handle, bool duringCall);
     void noteIoThreadLocked() { ioThreads_.insert(std::this_thread::get_id()); }
+    void announce(bool plugged);
 
     const HidDeviceInfo info_;
+    friend class SimBackend;
+    std::function<void(bool plugged)> announcePlug_; // set once by the backend that offers it
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     bool plugged_ = true;
@@ -120,8 +126,12 @@ private:
 };
 
 // Offers any number of boards, genuine or not. Plugged boards are listed in the order added.
+// Its device watches hear each board's plug and unplug, on the thread that does it.
 class SimBackend : public HidBackend {
 public:
+    SimBackend();
+    ~SimBackend() override;
+
     std::shared_ptr<SimBoard> addBoard(HidDeviceInfo info);
     std::shared_ptr<SimBoard> addTarnovid(std::string path = "sim/tarnovid-0");
     int enumerateCount() const;
@@ -132,8 +142,13 @@ public:
     std::vector<HidDeviceInfo> enumerate(std::uint16_t vendorId, std::uint16_t productId) override;
     std::unique_ptr<HidDevice> open(const std::string& path, std::string* error) override;
     std::thread startThread(std::function<void()> body) override;
+    std::unique_ptr<DeviceWatch> watchDevices(DeviceWatch::Handler onEvent,
+                                              std::string* why) override;
 
 private:
+    class Watch;
+    struct Watchers;
+    std::shared_ptr<Watchers> watchers_;
     mutable std::mutex mutex_;
     std::vector<std::shared_ptr<SimBoard>> boards_;
     int enumerateCount_ = 0;

@@ -136,7 +136,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     int lostCalls = 0;
     {
         DeviceIo::Options fast;
-        fast.idleSlice = 1ms;
+        fast.presenceCheck = 1ms;
         DeviceIo io(
             std::make_unique<ScriptedDevice>(std::move(steps)),
             [&] {

@@ -246,6 +246,21 @@ void run(const QString& program) {
     result = ctl({"get"});
     check(result.code == 5 && result.err.size() == 1 && result.ms >= 500,
           "a board that never answers makes get exit 5 after the 500 ms wait");
+
+    // A board that stops taking reports: the set that finds its queue full says so after the
+    // link's 500 ms, but the process can end only once the kernel gives the write up (USB's 5 s
+    // time-out): a thread in the kernel's write cannot be made to leave it.
+    board = std::make_unique<BoardProcess>(program, QStringList{"--stop-reading-after", "0"});
+    board->waitForLine("stopped reading output reports");
+    (void)boardListed();
+    result = {};
+    for (int i = 0; i < 12 && result.code != 5; ++i)
+        result = ctl({"set", QString::number(i)}, 15000);
+    check(result.code == 5 && result.err.size() == 1 && result.err[0].contains("not taken"),
+          "set on a board that stops taking reports exits 5 saying it was not taken");
+    figure("ctl_set_process_end_with_a_report_stuck", result.ms);
+    check(result.ms < 5000 + 1500, "that process ends once the kernel gives the write up: " +
+                                       std::to_string(int(result.ms)) + " ms");
 }
 
 } // namespace

@@ -1,8 +1,8 @@
 // Runs inside the test kernel: drives the project's own HID link against the board emulator over
 // the kernel's loopback USB gadget, and prints one result line that the host reads.
 
-#include "arrival_watch.h"
 #include "board_process.h"
+#include "device_watch.h"
 #include "genuine_board_match.h"
 #include "guest_report.h"
 #include "hid_backend.h"
@@ -17,12 +17,16 @@
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <exception>
 #include <filesystem>
+#include <fstream>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -136,12 +140,108 @@ void wiredBoard(const QString& program) {
     figure("ocitaj_round_trip_max", trips.back());
     check(wrong == 0, "100 reads in a row all answer 0x06 (" + std::to_string(wrong) + " wrong)");
 
+    const auto stopping = Clock::now();
     const int exitCode = board.stop();
     check(exitCode == 0 && board.waitForLine("gadget removed", mark, 0).has_value() &&
               !gadgetTreeExists(),
           "SIGTERM stops the emulator cleanly and removes its configfs tree");
-    check(disconnected.count() == 1 || disconnected.wait(1000),
-          "the emulator's stop is seen by the link as an unplug");
+    // This link hears no announcements: its board thread's own once-a-second look finds the loss.
+    const bool seen = disconnected.count() == 1 || disconnected.wait(2500);
+    const double lookMs = msBetween(stopping, Clock::now());
+    if (seen)
+        figure("unplug_to_disconnected_by_look", lookMs);
+    check(seen && lookMs < 1500,
+          "the emulator's stop is seen by the link as an unplug, without announcements, within "
+          "its board thread's look: " +
+              std::to_string(int(lookMs)) + " ms");
+}
+
+// The I/O thread's share of the process's context switches: the thread that Connect adds.
+std::set<std::string> threadIds() {
+    std::set<std::string> ids;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task", ec))
+        ids.insert(entry.path().filename().string());
+    return ids;
+}
+
+long long contextSwitches(const std::string& thread) {
+    std::ifstream status("/proc/self/task/" + thread + "/status");
+    long long total = 0;
+    for (std::string line; std::getline(status, line);)
+        if (line.find("ctxt_switches:") != std::string::npos)
+            total += std::stoll(line.substr(line.find(':') + 1));
+    return total;
+}
+
+// The first click after the board has been left alone, as a user clicks after looking at the
+// window: from the call to the report's arrival on the board's side. hidapi's reads cannot be cut
+// short, so a board thread that waited in a read of its own would hold each such click up.
+void clicksAfterIdle(const QString& program) {
+    Board board(program, {});
+    board.waitForLine("plugged into", 0);
+    HIDComm link(tarnovid::makeHidapiBackend());
+    tarnovid::test::matchGenuineBoard(link);
+    const std::set<std::string> before = threadIds();
+    if (!connectWithin(link, 5000)) {
+        check(false, "the board connects for the idle clicks");
+        board.dump();
+        return;
+    }
+    std::vector<std::string> added;
+    for (const std::string& id : threadIds())
+        if (!before.contains(id))
+            added.push_back(id);
+    constexpr int kClicks = 50;
+    constexpr int kIdleMs = 3000;
+    std::vector<double> wire;
+    long long switches = 0;
+    double idleSeconds = 0;
+    int lost = 0;
+    for (int i = 0; i < kClicks; ++i) {
+        const long long at = added.size() == 1 ? contextSwitches(added[0]) : 0;
+        const auto quiet = Clock::now();
+        std::this_thread::sleep_for(std::chrono::milliseconds(kIdleMs));
+        idleSeconds += msBetween(quiet, Clock::now()) / 1000;
+        if (added.size() == 1)
+            switches += contextSwitches(added[0]) - at;
+        const std::size_t mark = board.lineCount();
+        const auto start = Clock::now();
+        try {
+            link.Write(request(0xFB, static_cast<std::uint8_t>(i)), 2);
+        } catch (const LinkError&) {
+            ++lost;
+            continue;
+        }
+        const auto arrived = board.waitForLine("] out 64 bytes: fb ", mark, 2000);
+        if (!arrived) {
+            ++lost;
+            continue;
+        }
+        wire.push_back(msBetween(start, Board::stamp(board.line(*arrived))));
+    }
+    std::sort(wire.begin(), wire.end());
+    const auto percentile = [&](double p) {
+        return wire.empty() ? -1.0
+                            : wire[std::min(wire.size() - 1,
+                                            static_cast<std::size_t>(p * double(wire.size())))];
+    };
+    figure("click_to_wire_after_3s_idle_p50", percentile(0.50));
+    figure("click_to_wire_after_3s_idle_p99", percentile(0.99));
+    std::string slowest;
+    for (std::size_t i = wire.size() > 3 ? wire.size() - 3 : 0; i < wire.size(); ++i)
+        slowest += " " + std::to_string(wire[i]).substr(0, 5);
+    check(lost == 0 && percentile(0.99) >= 0 && percentile(0.99) <= 5,
+          "the first click after 3 s idle reaches the board within 5 ms (p99 of " +
+              std::to_string(kClicks) + "; " + std::to_string(lost) +
+              " lost; slowest ms:" + slowest + ")");
+    if (added.size() == 1) {
+        figure("io_thread_wakeups_while_idle", double(switches) / idleSeconds, "per s");
+        check(double(switches) / idleSeconds <= 1.1,
+              "the idle board thread wakes at most once a second");
+    } else {
+        check(false, "Connect added exactly one thread: " + std::to_string(added.size()));
+    }
 }
 
 // A board that hangs on a read request: the link must give up with a time-out.
@@ -189,6 +289,8 @@ void unpluggingBoard(const QString& program) {
     check(inputs == 0x05, "a fixed input byte answered 100 ms late arrives: got " +
                               (inputs ? hex(*inputs) : error));
 
+    // The window listens to the system's announcements; so does this link, for the unplug.
+    link.watchDevices();
     std::optional<Clock::time_point> lostAt;
     QObject::connect(&link, &HIDComm::Disconnected, [&] { lostAt = Clock::now(); });
     (void)QTest::qWaitFor([&] { return lostAt.has_value(); }, 5000);
@@ -236,14 +338,17 @@ void replugFoundOnArrival(const QString& program) {
         board.dump();
         return;
     }
-    link.watchArrivals();
+    link.watchDevices();
     // A listener of our own tells how much of the figure is the link's reaction to the news.
-    std::optional<Clock::time_point> announcedAt;
-    const auto listener =
-        tarnovid::watchSystemArrivals([&](std::string_view subsystem, std::string_view action) {
-            if (subsystem == "hidraw" && action == "add" && !announcedAt)
-                announcedAt = Clock::now();
-        });
+    // It hears the news on its own thread: the first arrival's time, 0 until then.
+    std::atomic<Clock::rep> announcedAt{0};
+    const auto listener = tarnovid::watchSystemDevices(
+        [&](std::string_view subsystem, std::string_view action) {
+            Clock::rep none = 0;
+            if (subsystem == "hidraw" && action == "add")
+                announcedAt.compare_exchange_strong(none, Clock::now().time_since_epoch().count());
+        },
+        nullptr);
     std::optional<Clock::time_point> lostAt;
     std::optional<Clock::time_point> connectedAt;
     QEventLoop loop;
@@ -262,8 +367,9 @@ void replugFoundOnArrival(const QString& program) {
     if (lostAt && connectedAt && plugged) {
         figure("plug_to_connected_on_arrival",
                msBetween(Board::stamp(board.line(*plugged)), *connectedAt));
-        if (announcedAt)
-            figure("announced_to_connected", msBetween(*announcedAt, *connectedAt));
+        if (const Clock::rep at = announcedAt.load(); at != 0)
+            figure("announced_to_connected",
+                   msBetween(Clock::time_point(Clock::duration(at)), *connectedAt));
     } else {
         board.dump();
     }
@@ -347,6 +453,7 @@ int main(int argc, char** argv) {
     const QString program = argc > 1 ? QString::fromLocal8Bit(argv[1]) : "tarnovid-board";
     try {
         wiredBoard(program);
+        clicksAfterIdle(program);
         silentBoard(program);
         unpluggingBoard(program);
         replugFoundOnArrival(program);

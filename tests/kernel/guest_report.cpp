@@ -19,8 +19,8 @@ void check(bool ok, const std::string& what) {
     std::fflush(stdout);
 }
 
-void figure(const char* name, double ms) {
-    std::printf("FIGURE %s: %.2f ms\n", name, ms);
+void figure(const char* name, double value, const char* unit) {
+    std::printf("FIGURE %s: %.2f %s\n", name, value, unit);
     std::fflush(stdout);
 }
 

@@ -10,7 +10,7 @@ namespace tarnovid::guest {
 using Clock = std::chrono::steady_clock;
 
 void check(bool ok, const std::string& what);
-void figure(const char* name, double ms);
+void figure(const char* name, double value, const char* unit = "ms");
 double msBetween(Clock::time_point from, Clock::time_point to);
 std::string hex(int value);
 

@@ -11,14 +11,17 @@
 #include "usbport01.h"
 
 #include <QApplication>
+#include <QProcess>
 #include <QTest>
 #include <QTimer>
 #include <QWindow>
 #include <algorithm>
 #include <array>
 #include <csignal>
+#include <cstdio>
 #include <exception>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -89,6 +92,22 @@ void run(const QString& program) {
     press(window, window.Shape1(0));
     writeAndRead(window, *board, "fb 04 (+62 zeros)", "BBW");
 
+    // "Ocitaj" on a board that answers at once: from the click to the indicators painted.
+    std::vector<double> shown;
+    for (int i = 0; i < 20; ++i) {
+        window.Shape2(0)->SetBackColor(colour::White); // so that every click repaints
+        QApplication::processEvents();
+        const auto start = Clock::now();
+        press(window, window.Command2);
+        QApplication::processEvents(); // the paint the click asked for
+        shown.push_back(msBetween(start, Clock::now()));
+    }
+    std::sort(shown.begin(), shown.end());
+    figure("ocitaj_click_to_indicators_median", (shown[9] + shown[10]) / 2);
+    figure("ocitaj_click_to_indicators_max", shown.back());
+    check(indicators(window) == "BBW" && (shown[9] + shown[10]) / 2 <= 15,
+          "Ocitaj shows the board's inputs within 15 ms of the click (median of 20)");
+
     board->stop();
     check(QTest::qWaitFor(
               [&] {
@@ -126,9 +145,8 @@ void stalledBoard(const QString& program) {
         return;
     }
 
-    // The first few reports still fit the gadget's queue; the click that finds it full is the one
-    // that would hang. (A click that finds the board's thread in an idle read waits up to a
-    // quarter of a second for it: hidapi cannot cut the read short. That is not the stall.)
+    // The first few reports still fit the gadget's queue, and each of those clicks is sent at
+    // once; the click that finds the queue full is the one that would hang.
     const double stalledMs = kReadTimeoutMs * 0.9;
     double blocked = 0;
     double beforeStall = 0; // the longest of the clicks the queue still took
@@ -224,14 +242,58 @@ void stalledBoard(const QString& program) {
               std::to_string(int(closeMs)) + " ms");
     // The board's thread closes the device once the write returns; the board then drains.
     board.signal(SIGUSR1);
-    check(board.waitForLine("reading output reports again", again).has_value() && board.stop() == 0,
+    check(board.waitForLine("reading output reports again", again).has_value(),
+          "the board drains the stuck report after the window has gone");
+
+    // The same as a whole program: the window goes at once, but the process can end only once
+    // the kernel gives the stuck write up (USB's 5 s time-out).
+    const std::size_t third = board.lineCount();
+    board.signal(SIGUSR1);
+    board.waitForLine("stopped reading output reports", third);
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(), {"--close-with-a-report-stuck"});
+    const bool closed =
+        child.waitForStarted(5000) &&
+        QTest::qWaitFor([&] { return child.canReadLine() || !child.isOpen(); }, 15000) &&
+        child.readLine().startsWith("closing");
+    const auto closedAt = Clock::now();
+    const bool ended = child.waitForFinished(15000);
+    const double endMs = msBetween(closedAt, Clock::now());
+    figure("window_process_end_with_a_report_stuck", endMs);
+    check(closed && ended && child.exitCode() == 0 && endMs < 5000 + 1500,
+          "the window's process ends once the kernel gives the write up: " +
+              std::to_string(int(endMs)) + " ms after the window closed");
+    board.signal(SIGUSR1);
+    check(board.waitForLine("reading output reports again", third).has_value() && board.stop() == 0,
           "the board drains the stuck report and stops cleanly after the window has gone");
+}
+
+// The child of the check above: a window that clicks "Upisi" until a report sticks, says
+// "closing" and ends as the program does when its window is closed.
+int closeWithAReportStuck() {
+    Usbport01 window(makeHidapiBackend());
+    window.show();
+    if (!QTest::qWaitFor([&] { return buttonsEnabled(window); }, 5000))
+        return 1;
+    double blocked = 0;
+    for (int click = 0; click < 12 && blocked < kReadTimeoutMs * 0.9; ++click) {
+        const auto start = Clock::now();
+        press(window, window.Command1);
+        blocked = msBetween(start, Clock::now());
+    }
+    std::printf("closing after a click of %d ms\n", int(blocked));
+    std::fflush(stdout);
+    window.close();
+    return 0;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    if (argc > 1 && std::string_view(argv[1]) == "--close-with-a-report-stuck")
+        return closeWithAReportStuck();
     const QString program = argc > 1 ? QString::fromLocal8Bit(argv[1]) : "tarnovid-board";
     try {
         run(program);

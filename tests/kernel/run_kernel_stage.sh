@@ -28,7 +28,7 @@ done
     [ ${#guests[@]} -gt 0 ] || usage
 
 # Guest time under TCG; the whole stage must stay well inside ctest's limit.
-boot_timeout=${TARNOVID_KERNEL_BOOT_TIMEOUT:-150}
+boot_timeout=${TARNOVID_KERNEL_BOOT_TIMEOUT:-360}
 # A healthy boot reaches /init in a few seconds.
 init_timeout=${TARNOVID_KERNEL_INIT_TIMEOUT:-40}
 started=$SECONDS

@@ -1,11 +1,13 @@
 // The link's answer to the system's device announcements, fed from a fake announcer in place of
-// udev: which announcements lead to a Connect, how many, and that none does after Release.
+// udev: which announcements lead to a Connect, how many, that none does after Release, and that a
+// removal is acted on at once rather than at the board thread's next look.
 
-#include "arrival_watch.h"
+#include "device_watch.h"
 #include "genuine_board_match.h"
 #include "hidcomm.h"
 #include "sim_board.h"
 
+#include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
@@ -17,7 +19,7 @@ namespace {
 
 // Stands in for the system: whoever holds the live watch hears announce().
 struct Announcer {
-    ArrivalWatch::Handler handler; // empty while no watch is alive
+    DeviceWatch::Handler handler; // empty while no watch is alive
     int watchesMade = 0;
 
     bool watching() const { return static_cast<bool>(handler); }
@@ -27,7 +29,7 @@ struct Announcer {
     }
 };
 
-class FakeWatch final : public ArrivalWatch {
+class FakeWatch final : public DeviceWatch {
 public:
     explicit FakeWatch(Announcer& announcer)
         : announcer_(announcer) {}
@@ -41,7 +43,7 @@ class AnnouncingBackend final : public SimBackend {
 public:
     Announcer announcer;
 
-    std::unique_ptr<ArrivalWatch> watchArrivals(ArrivalWatch::Handler onEvent) override {
+    std::unique_ptr<DeviceWatch> watchDevices(DeviceWatch::Handler onEvent, std::string*) override {
         ++announcer.watchesMade;
         announcer.handler = std::move(onEvent);
         return std::make_unique<FakeWatch>(announcer);
@@ -64,6 +66,10 @@ struct Rig {
         board->plug();
         backend->announcer.announce("hidraw", "add");
     }
+    void unplugAndAnnounce() {
+        board->unplug();
+        backend->announcer.announce("hidraw", "remove");
+    }
     // Whatever the announcements queued gets its turn.
     static void settle() { QTest::qWait(20); }
 };
@@ -78,12 +84,13 @@ private slots:
     void aBurstOfAnnouncementsIsOneLook();
     void releaseEndsTheWatchAndCancelsAQueuedConnect();
     void destructionWithAQueuedConnectOpensNothing();
+    void aRemovalIsNoticedWithoutWaitingForTheLook();
 };
 
 void ConnectOnArrivalTest::boardPluggedInConnectsWithoutAPoll() {
     Rig rig;
-    rig.link->watchArrivals();
-    rig.link->watchArrivals(); // the window asks once, but twice must not mean two watches
+    rig.link->watchDevices();
+    rig.link->watchDevices(); // the window asks once, but twice must not mean two watches
     QCOMPARE(rig.backend->announcer.watchesMade, 1);
 
     rig.plugAndAnnounce();
@@ -94,7 +101,7 @@ void ConnectOnArrivalTest::boardPluggedInConnectsWithoutAPoll() {
     QCOMPARE(rig.board->openCount(), 1);
 
     // Pulled out and plugged in again: found again, still without anyone calling Connect.
-    rig.board->unplug();
+    rig.unplugAndAnnounce();
     QVERIFY(rig.disconnected.wait(100));
     rig.plugAndAnnounce();
     QVERIFY(rig.connected.wait(100));
@@ -105,7 +112,7 @@ void ConnectOnArrivalTest::boardPluggedInConnectsWithoutAPoll() {
 void ConnectOnArrivalTest::onlyANewHidrawNodeIsWorthALook() {
     Rig rig;
     rig.board->plug();
-    rig.link->watchArrivals();
+    rig.link->watchDevices();
     const int looks = rig.backend->enumerateCount();
     Announcer& system = rig.backend->announcer;
     for (const char* action : {"change", "bind", "unbind", "remove", "online", ""})
@@ -130,7 +137,7 @@ void ConnectOnArrivalTest::onlyANewHidrawNodeIsWorthALook() {
 
 void ConnectOnArrivalTest::aBurstOfAnnouncementsIsOneLook() {
     Rig rig;
-    rig.link->watchArrivals();
+    rig.link->watchDevices();
     rig.board->plug();
     rig.board->setRefuseOpen(true); // as before the node's permissions are in place
     const int looks = rig.backend->enumerateCount();
@@ -155,7 +162,7 @@ void ConnectOnArrivalTest::aBurstOfAnnouncementsIsOneLook() {
 
 void ConnectOnArrivalTest::releaseEndsTheWatchAndCancelsAQueuedConnect() {
     Rig rig;
-    rig.link->watchArrivals();
+    rig.link->watchDevices();
     rig.plugAndAnnounce();
     rig.link->Release(); // as the window's teardown does, before the queued Connect has run
     QVERIFY(!rig.backend->announcer.watching());
@@ -167,7 +174,7 @@ void ConnectOnArrivalTest::releaseEndsTheWatchAndCancelsAQueuedConnect() {
     rig.link->Connect();
     QVERIFY(rig.link->IsConnected());
     rig.link->Release();
-    rig.link->watchArrivals();
+    rig.link->watchDevices();
     QCOMPARE(rig.backend->announcer.watchesMade, 2);
     rig.backend->announcer.announce("hidraw", "add");
     QVERIFY(rig.connected.wait(100));
@@ -176,12 +183,31 @@ void ConnectOnArrivalTest::releaseEndsTheWatchAndCancelsAQueuedConnect() {
 
 void ConnectOnArrivalTest::destructionWithAQueuedConnectOpensNothing() {
     Rig rig;
-    rig.link->watchArrivals();
+    rig.link->watchDevices();
     rig.plugAndAnnounce();
     rig.link.reset();
     QVERIFY(!rig.backend->announcer.watching());
     Rig::settle();
     QCOMPARE(rig.board->openCount(), 0);
+}
+
+void ConnectOnArrivalTest::aRemovalIsNoticedWithoutWaitingForTheLook() {
+    Rig rig;
+    rig.link->watchDevices();
+    rig.plugAndAnnounce();
+    QVERIFY(rig.connected.wait(100));
+    // Pulled out quietly, the board is noticed only by its thread's own look, a second apart.
+    rig.board->unplug();
+    QTest::qWait(50);
+    QCOMPARE(rig.disconnected.count(), 0);
+    // The system's word that a hidraw node went has the thread look at once.
+    QElapsedTimer clock;
+    clock.start();
+    rig.backend->announcer.announce("hidraw", "remove");
+    QVERIFY(rig.disconnected.wait(500));
+    QVERIFY2(clock.elapsed() < 100, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(rig.disconnected.count(), 1);
+    QVERIFY(!rig.link->IsConnected());
 }
 
 QTEST_GUILESS_MAIN(ConnectOnArrivalTest)

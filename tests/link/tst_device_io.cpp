@@ -1,9 +1,12 @@
-// The board's I/O thread: it hands reports over in order and drops those from before a write,
-// reports an unplug once and promptly, sleeps while idle, and when stopped closes the device, but
-// never under a call that is still running, and tells its owner nothing more. (What a stalled
-// board does to the link's calls is shown through HIDComm, in tst_hidcomm.)
+// The board's I/O thread on a device whose reads, like hidapi's, nothing cuts short: it hands
+// reports over in order and drops those from before a write, is never caught in a read when a
+// write comes, reports an unplug once (at once when asked to look, within its look interval when
+// not), sleeps while idle, and when stopped closes the device, but never under a call that is
+// still running, and tells its owner nothing more. (What a stalled board does to the link's calls
+// is shown through HIDComm, in tst_hidcomm.)
 
 #include "board_facts.h"
+#include "delayed_unplug.h"
 #include "device_io.h"
 #include "sim_board.h"
 #include "stall_breaker.h"
@@ -31,6 +34,11 @@ std::vector<std::uint8_t> take(DeviceIo& io, std::chrono::milliseconds timeout =
     return report;
 }
 
+// Has the thread take every report the device holds into its queue, as its looks do.
+void lookUntilEmpty(DeviceIo& io, SimBoard& board) {
+    QTRY_VERIFY((io.checkPresence(), board.pendingInputReports() == 0));
+}
+
 OutputFrame frame(std::uint8_t command, std::uint8_t value) {
     OutputFrame f{};
     f[1] = command;
@@ -47,7 +55,9 @@ private slots:
     void waitWithoutReportTimesOut();
     void aWriteDropsEveryReportFromBeforeIt();
     void oldestReportsGiveWayWhenNobodyReads();
+    void writesAreNeverHeldUpByARead();
     void unplugIsReportedOnceAndPromptly();
+    void idleUnplugIsFoundByTheLookOrAtOnceWhenAsked();
     void reportsQueuedBeforeLossAreStillHandedOut();
     void idleThreadSleeps();
     void stopClosesTheDeviceAndIsIdempotent();
@@ -77,8 +87,9 @@ void DeviceIoTest::waitWithoutReportTimesOut() {
 void DeviceIoTest::aWriteDropsEveryReportFromBeforeIt() {
     OpenSim sim;
     DeviceIo io(std::move(sim.device), nullptr);
-    sim.board->pushInputReport({9});
-    QTRY_COMPARE(sim.board->pendingInputReports(), std::size_t(0)); // the thread has it
+    sim.board->pushInputReport({8});
+    lookUntilEmpty(io, *sim.board);  // one in the thread's queue ...
+    sim.board->pushInputReport({9}); // ... and one still in the system
     QCOMPARE(io.write(frame(board::kSetOutputs, 1), 1000ms), DeviceIo::Write::Sent);
     sim.board->pushInputReport({10});
     QCOMPARE(take(io), (std::vector<std::uint8_t>{10}));
@@ -90,21 +101,45 @@ void DeviceIoTest::oldestReportsGiveWayWhenNobodyReads() {
     const int pushed = static_cast<int>(DeviceIo::kMaxQueued) + 8;
     for (int i = 0; i < pushed; ++i)
         sim.board->pushInputReport({static_cast<std::uint8_t>(i)});
-    QTRY_COMPARE(sim.board->pendingInputReports(), std::size_t(0));
+    lookUntilEmpty(io, *sim.board);
     QCOMPARE(take(io), (std::vector<std::uint8_t>{8}));
+}
+
+void DeviceIoTest::writesAreNeverHeldUpByARead() {
+    OpenSim sim;
+    DeviceIo::Options often;
+    often.presenceCheck = 30ms;
+    DeviceIo io(std::move(sim.device), nullptr, often);
+    // Writes at moments spread over the thread's looks, and right after a reader gave up: a
+    // thread waiting in a read of its own would hold each one up for the rest of that read.
+    std::vector<std::uint8_t> report;
+    qint64 slowest = 0;
+    for (int i = 0; i < 8; ++i) {
+        if (i % 2 == 0)
+            QCOMPARE(io.waitForReport(40ms, report), DeviceIo::Wait::TimedOut);
+        else
+            QTest::qWait(7 * i);
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(io.write(frame(board::kSetOutputs, std::uint8_t(i)), 1000ms),
+                 DeviceIo::Write::Sent);
+        slowest = std::max(slowest, clock.elapsed());
+    }
+    QVERIFY2(slowest < 20, qPrintable(QString::number(slowest)));
+    QCOMPARE(sim.board->writes().size(), std::size_t(8));
 }
 
 void DeviceIoTest::unplugIsReportedOnceAndPromptly() {
     OpenSim sim;
     std::atomic<int> notices{0};
     DeviceIo io(std::move(sim.device), [&] { ++notices; });
-    QTest::qWait(30); // let the thread block in its read
+    // Pulled out while a reader waits: its read fails at once.
+    const test::DelayedUnplug unplug(sim.board, 30ms);
     QElapsedTimer clock;
     clock.start();
-    sim.board->unplug();
     std::vector<std::uint8_t> report;
     QCOMPARE(io.waitForReport(1000ms, report), DeviceIo::Wait::Lost);
-    QVERIFY2(clock.elapsed() < 100, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY2(clock.elapsed() < 130, qPrintable(QString::number(clock.elapsed())));
     QVERIFY(io.lost());
     QVERIFY(!io.lossReason().empty());
     // The owner's notice follows the recorded loss at once, and only once (checked below).
@@ -112,6 +147,7 @@ void DeviceIoTest::unplugIsReportedOnceAndPromptly() {
     // The thread has stopped reading and closed the failed handle.
     QTRY_COMPARE_WITH_TIMEOUT(sim.board->closeCount(), 1, 100);
     const int reads = sim.board->readCalls();
+    io.checkPresence();
     QTest::qWait(50);
     QCOMPARE(sim.board->readCalls(), reads);
     QCOMPARE(io.waitForReport(10ms, report), DeviceIo::Wait::Lost);
@@ -119,12 +155,37 @@ void DeviceIoTest::unplugIsReportedOnceAndPromptly() {
     QCOMPARE(notices.load(), 1);
 }
 
+void DeviceIoTest::idleUnplugIsFoundByTheLookOrAtOnceWhenAsked() {
+    {
+        OpenSim sim;
+        DeviceIo::Options often;
+        often.presenceCheck = 150ms;
+        DeviceIo io(std::move(sim.device), nullptr, often);
+        QTest::qWait(20);
+        QElapsedTimer clock;
+        clock.start();
+        sim.board->unplug();
+        QTRY_VERIFY_WITH_TIMEOUT(io.lost(), 1000);
+        QVERIFY2(clock.elapsed() >= 100 && clock.elapsed() < 400,
+                 qPrintable(QString::number(clock.elapsed())));
+    }
+    OpenSim sim;
+    DeviceIo io(std::move(sim.device), nullptr);
+    sim.board->unplug();
+    QElapsedTimer clock;
+    clock.start();
+    io.checkPresence();
+    QTRY_VERIFY_WITH_TIMEOUT(io.lost(), 1000);
+    QVERIFY2(clock.elapsed() < 100, qPrintable(QString::number(clock.elapsed())));
+}
+
 void DeviceIoTest::reportsQueuedBeforeLossAreStillHandedOut() {
     OpenSim sim;
     DeviceIo io(std::move(sim.device), nullptr);
     sim.board->pushInputReport({0x42});
-    QTRY_COMPARE(sim.board->pendingInputReports(), std::size_t(0));
+    lookUntilEmpty(io, *sim.board);
     sim.board->unplug();
+    io.checkPresence();
     QTRY_VERIFY(io.lost());
     QCOMPARE(take(io), (std::vector<std::uint8_t>{0x42}));
     std::vector<std::uint8_t> report;
@@ -134,23 +195,18 @@ void DeviceIoTest::reportsQueuedBeforeLossAreStillHandedOut() {
 void DeviceIoTest::idleThreadSleeps() {
     OpenSim sim;
     DeviceIo io(std::move(sim.device), nullptr);
-    QTest::qWait(600);
-    // Each read blocks for a whole slice; a spinning thread would make thousands of calls.
-    const int slices = 600 / static_cast<int>(DeviceIo::kIdleSlice.count());
-    QVERIFY2(sim.board->readCalls() <= slices + 2,
-             qPrintable(QString::number(sim.board->readCalls())));
+    QTest::qWait(2500);
+    // One look a second, each a read that does not wait; a spinning thread would make thousands.
+    QVERIFY2(sim.board->readCalls() <= 3, qPrintable(QString::number(sim.board->readCalls())));
 }
 
 void DeviceIoTest::stopClosesTheDeviceAndIsIdempotent() {
     OpenSim sim;
-    DeviceIo::Options longSlices;
-    longSlices.idleSlice = 5000ms;
-    DeviceIo io(std::move(sim.device), nullptr, longSlices);
+    DeviceIo io(std::move(sim.device), nullptr);
     QTest::qWait(20);
     QElapsedTimer clock;
     clock.start();
     io.stop();
-    // The simulated device cuts its read short; hidapi's would run out its slice.
     QVERIFY2(clock.elapsed() < 100, qPrintable(QString::number(clock.elapsed())));
     QVERIFY(!sim.board->isOpen());
     const int reads = sim.board->readCalls();

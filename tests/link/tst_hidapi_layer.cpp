@@ -364,7 +364,8 @@ void HidapiLayerTest::hidapisOwnWordsExplainAFailure() {
     }
     QCOMPARE(lost.count(), 1);
 
-    // An unplug shows as a failed read, on the link's own thread, and reaches the owner's.
+    // An unplug shows as a failed read, on the link's own thread (its once-a-second look here:
+    // nobody announces the unplug), and reaches the owner's.
     standIn->writeError.clear();
     link.Connect();
     QVERIFY(link.IsConnected());
@@ -373,7 +374,7 @@ void HidapiLayerTest::hidapisOwnWordsExplainAFailure() {
         standIn->current->gone = true;
         standIn->changed.notify_all();
     }
-    QVERIFY(lost.wait(1000));
+    QVERIFY(lost.wait(2500));
     QCOMPARE(lost.count(), 2);
     QVERIFY(!link.IsConnected());
     std::lock_guard lock(standIn->mutex);

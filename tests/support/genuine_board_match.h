@@ -6,6 +6,6 @@
 
 namespace tarnovid::test {
 
-inline void matchGenuineBoard(HIDComm& link) { applyLinkSpec(link, kGenuineBoardLink); }
+inline void matchGenuineBoard(HIDComm& link) { applyMatchSettings(link, kGenuineBoardLink); }
 
 } // namespace tarnovid::test

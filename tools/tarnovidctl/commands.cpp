@@ -1,10 +1,10 @@
 #include "commands.h"
 
 #include "board_facts.h"
+#include "board_link.h"
 #include "board_listing.h"
 #include "chosen_board.h"
 #include "exit_codes.h"
-#include "hidcomm.h"
 #include "input_format.h"
 #include "link_error.h"
 #include "link_settings.h"
@@ -32,9 +32,12 @@ const char* const kAccessHint =
 const char* const kAccessHint = "";
 #endif
 
-void say(QTextStream& stream, const QString& line) {
+// False once the stream cannot take the line (a closed pipe under a parent that ignores SIGPIPE,
+// a full disk): the output is gone, and a program that kept going would write into nothing.
+bool say(QTextStream& stream, const QString& line) {
     stream << line << '\n';
     stream.flush(); // a line is worth something to whoever reads the pipe only once it is there
+    return stream.status() == QTextStream::Ok;
 }
 
 int fail(const Environment& env, int code, QString message) {
@@ -59,18 +62,13 @@ int failLink(const Environment& env, const LinkError& error) {
     return fail(env, kExitFailed, what);
 }
 
-QByteArray request(std::uint8_t command, std::uint8_t value) {
-    QByteArray bytes(2, '\0');
-    bytes[0] = static_cast<char>(command);
-    bytes[1] = static_cast<char>(value);
-    return bytes;
+// One request, as the window's buttons make them: the command and its value.
+void send(BoardLink& link, std::uint8_t command, std::uint8_t value) {
+    const std::uint8_t bytes[2] = {command, value};
+    link.write(bytes, sizeof bytes, 2);
 }
 
-MatchRule genuineRule() {
-    HIDComm link(nullptr);
-    applyLinkSpec(link, kGenuineBoardLink);
-    return link.matchRule();
-}
+MatchRule genuineRule() { return matchRule(kGenuineBoardLink); }
 
 // Every interface the link would look at, each with what keeps it from being a board.
 std::vector<ListedDevice> candidates(HidBackend& backend, const MatchRule& rule) {
@@ -100,36 +98,42 @@ QString noBoard(const Invocation& run, const Environment& env) {
 }
 
 // Opens the board for set, get and watch. The exit code after saying why, if it cannot.
-std::optional<int> open(HIDComm& link, const Invocation& run, const Environment& env) {
-    applyLinkSpec(link, kGenuineBoardLink);
-    link.Connect();
-    if (link.IsConnected())
+std::optional<int> open(BoardLink& link, const Invocation& run, const Environment& env) {
+    switch (link.connect(genuineRule())) {
+    case BoardLink::Outcome::Opened:
+    case BoardLink::Outcome::AlreadyOpen:
         return std::nullopt;
-    const HIDComm::Refusal refusal = link.lastRefusal();
-    if (refusal.path.isEmpty())
+    case BoardLink::Outcome::NoBoard:
         return fail(env, kExitNoBoard, noBoard(run, env));
-    if (isAccessDenied(refusal.reason.toStdString()))
+    case BoardLink::Outcome::Refused:
+        break;
+    }
+    const QString path = QString::fromStdString(link.refusal().path);
+    const QString reason = QString::fromStdString(link.refusal().reason);
+    if (isAccessDenied(link.refusal().reason))
         return fail(env, kExitAccessDenied,
                     QStringLiteral("access denied to %1 (%2)%3")
-                        .arg(printable(refusal.path), printable(refusal.reason),
-                             QString::fromUtf8(kAccessHint)));
+                        .arg(printable(path), printable(reason), QString::fromUtf8(kAccessHint)));
     return fail(env, kExitFailed,
-                QStringLiteral("cannot open %1: %2")
-                    .arg(printable(refusal.path), printable(refusal.reason)));
+                QStringLiteral("cannot open %1: %2").arg(printable(path), printable(reason)));
 }
 
 // One read request and its answer, as "Ocitaj" makes them.
-int readInputs(HIDComm& link, const Environment& env, std::uint8_t& inputs) {
+int readInputs(BoardLink& link, const Environment& env, std::uint8_t& inputs) {
     try {
-        link.Write(request(board::kReadInputs, 0), 2);
-        const QByteArray reply = link.Read(2);
-        if (reply.isEmpty())
+        send(link, board::kReadInputs, 0);
+        const std::vector<std::uint8_t> reply = link.read(2);
+        if (reply.empty())
             return fail(env, kExitNoAnswer, QStringLiteral("no answer: the board answered empty"));
-        inputs = static_cast<std::uint8_t>(reply[0]);
+        inputs = reply[0];
         return kExitOk;
     } catch (const LinkError& error) {
         return failLink(env, error);
     }
+}
+
+int outputGone(const Environment& env) {
+    return fail(env, kExitFailed, QStringLiteral("cannot write the output; stopped"));
 }
 
 int list(const Invocation& run, const Environment& env) {
@@ -141,29 +145,34 @@ int list(const Invocation& run, const Environment& env) {
         (device.mismatches == 0 ? boards : lookalikes) += 1;
         if (device.mismatches != 0 && !run.all)
             continue;
-        say(env.out,
-            run.style == Style::Json ? deviceJson(rule, device) : deviceLine(rule, device));
+        if (!say(env.out,
+                 run.style == Style::Json ? deviceJson(rule, device) : deviceLine(rule, device)))
+            return outputGone(env);
     }
-    if (run.style != Style::Json)
-        say(env.out, countLine(rule, boards, lookalikes, run.all));
+    if (run.style != Style::Json && !say(env.out, countLine(rule, boards, lookalikes, run.all)))
+        return outputGone(env);
     return boards > 0 ? kExitOk : kExitNoBoard;
 }
 
-int set(HIDComm& link, const Invocation& run, const Environment& env) {
+int set(BoardLink& link, const Invocation& run, const Environment& env) {
     try {
-        link.Write(request(board::kSetOutputs, run.outputs), 2);
+        send(link, board::kSetOutputs, run.outputs);
         return kExitOk;
     } catch (const LinkError& error) {
+        // A board that stops taking reports is not slow to answer: nothing was asked of it.
+        if (error.kind() == LinkError::Kind::TimedOut)
+            return fail(env, kExitNoAnswer,
+                        QStringLiteral("not taken: the board did not take the outputs within %1 ms")
+                            .arg(kReadTimeoutMs));
         return failLink(env, error);
     }
 }
 
-int get(HIDComm& link, const Invocation& run, const Environment& env) {
+int get(BoardLink& link, const Invocation& run, const Environment& env) {
     std::uint8_t inputs = 0;
     if (const int code = readInputs(link, env, inputs); code != kExitOk)
         return code;
-    say(env.out, formatInputs(inputs, run.style));
-    return kExitOk;
+    return say(env.out, formatInputs(inputs, run.style)) ? kExitOk : outputGone(env);
 }
 
 // Waits until `until`, in short slices so that Ctrl+C ends the wait promptly.
@@ -173,7 +182,7 @@ void pause(Clock::time_point until, const Environment& env) {
             std::min<Clock::duration>(until - now, std::chrono::milliseconds(20)));
 }
 
-int watch(HIDComm& link, const Invocation& run, const Environment& env) {
+int watch(BoardLink& link, const Invocation& run, const Environment& env) {
     if (env.catchInterrupts)
         env.catchInterrupts();
     const auto interval = std::chrono::milliseconds(run.intervalMs);
@@ -185,8 +194,9 @@ int watch(HIDComm& link, const Invocation& run, const Environment& env) {
         if (const int code = readInputs(link, env, inputs); code != kExitOk)
             return code;
         if (!run.changesOnly || !last || inputsDiffer(*last, inputs)) {
-            say(env.out,
-                formatInputs(inputs, run.style, isoTimestamp(QDateTime::currentDateTime())));
+            if (!say(env.out,
+                     formatInputs(inputs, run.style, isoTimestamp(QDateTime::currentDateTime()))))
+                return outputGone(env);
             if (++printed == run.count)
                 break;
         }
@@ -220,13 +230,13 @@ int runInvocation(const Invocation& run, const Environment& env) {
     std::shared_ptr<HidBackend> backend = env.backend;
     if (!run.board.isEmpty())
         backend = std::make_shared<ChosenBoardBackend>(backend, run.board.toStdString());
-    HIDComm link(backend);
+    BoardLink link(backend);
     if (const auto refused = open(link, run, env))
         return *refused;
     const int code = run.command == Command::Set   ? set(link, run, env)
                      : run.command == Command::Get ? get(link, run, env)
                                                    : watch(link, run, env);
-    link.Release();
+    link.close();
     return code;
 }
 
