@@ -91,8 +91,10 @@ libtarnovid.")
 set(CPACK_SOURCE_GENERATOR TXZ)
 set(CPACK_SOURCE_IGNORE_FILES "/\\.git/" "/build[^/]*/" "/out/" "\\.swp$")
 
-# The installer and the zip hold every component in one; the components above make the .debs.
-set(CPACK_NSIS_COMPONENT_INSTALL OFF)
+# The installer and the zip hold every install component in one: the components make the .debs.
+if(WIN32)
+  set(CPACK_MONOLITHIC_INSTALL ON)
+endif()
 
 # ---- Windows only: an NSIS installer and a portable zip instead of the .deb ----
 # The Debian settings above are ignored by these generators.

@@ -65,10 +65,22 @@ for file in bin/tarnovid.exe bin/tarnovid-demo.exe bin/Qt6Core.dll bin/Qt6Gui.dl
     bin/libwinpthread-1.dll; do
     [ -f "$top/$file" ] || fail "the zip lacks $file"
 done
+# The C library's files for programs of one's own are shipped on purpose; no other header or
+# library is.
+library_files="bin/tarnovid.dll include/tarnovid.h lib/libtarnovid.dll.a bin/tarnovid.py"
+for file in $library_files; do
+    [ -f "$top/$file" ] || fail "the zip lacks the C library's $file"
+done
 leaks=$(cd "$top" && find . -type f \( -iname 'tst_*' -o -iname 'test_*' -o -iname 'Qt6Test.dll' \
-    -o -name '*.a' -o -name '*.h' -o -name '*.cmake' \))
+    -o -name '*.a' -o -name '*.h' -o -name '*.cmake' \) ! -path ./include/tarnovid.h \
+    ! -path ./lib/libtarnovid.dll.a)
 [ -z "$leaks" ] || fail "the zip carries build leftovers: $leaks"
 stays_up offscreen "$top/bin/tarnovid.exe"
+# tarnovidctl.exe reaches the board through tarnovid.dll beside it: the demo board answers.
+out=$(QT_QPA_PLATFORM=offscreen wine_as_user "$top/bin/tarnovidctl.exe" --board demo get -v 2>&1 | tr -d '\r') ||
+    fail "tarnovidctl.exe --board demo get failed: $out"
+[ "$out" = "T2=0 T3=0 T4=0 raw=0x00" ] || fail "tarnovidctl.exe --board demo get -v printed: $out"
+echo "ok: tarnovidctl.exe runs on tarnovid.dll from the zip"
 
 echo "== install"
 snapshot "$work/before"
@@ -78,6 +90,9 @@ wineserver -w # the installer's children, and the registry written out
 installed="$prefix/drive_c/Program Files/Tarnovid"
 [ -f "$installed/bin/tarnovid.exe" ] || fail "nothing installed in C:\\Program Files\\Tarnovid"
 [ -f "$installed/Uninstall.exe" ] || fail "no uninstaller"
+for file in $library_files; do
+    [ -f "$installed/$file" ] || fail "the installer did not install the C library's $file"
+done
 (cd "$installed" && find . -type f | LC_ALL=C sort)
 menu=$(find "$prefix/drive_c" -ipath '*/Start Menu/Programs/Tarnovid' -type d)
 [ -n "$menu" ] || fail "no Start-menu folder Tarnovid"
