@@ -11,6 +11,7 @@
 #include "tarnovid.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -24,8 +25,12 @@ struct tarnovid_board {
     explicit tarnovid_board(std::shared_ptr<tarnovid::HidBackend> devices)
         : link(std::move(devices)) {}
 
-    // One call at a time on the link, whose owner is one thread at a time.
-    std::timed_mutex turn;
+    // One call at a time on the link, whose owner is one thread at a time: a call runs while
+    // `busy` is its own. (A flag under a mutex rather than a timed mutex, whose timed wait
+    // ThreadSanitizer does not see.)
+    std::mutex turnMutex;
+    std::condition_variable turnFree;
+    bool busy = false;
     tarnovid::BoardLink link;
 };
 
@@ -39,11 +44,28 @@ using namespace tarnovid::lib;
 class Turn {
 public:
     explicit Turn(tarnovid_board& board)
-        : lock_(board.turn, std::chrono::milliseconds(TARNOVID_BUSY_WAIT_MS)) {}
-    explicit operator bool() const { return lock_.owns_lock(); }
+        : board_(board) {
+        std::unique_lock lock(board.turnMutex);
+        held_ = board.turnFree.wait_for(lock, std::chrono::milliseconds(TARNOVID_BUSY_WAIT_MS),
+                                        [&] { return !board.busy; });
+        board.busy = board.busy || held_;
+    }
+    ~Turn() {
+        if (!held_)
+            return;
+        {
+            const std::lock_guard lock(board_.turnMutex);
+            board_.busy = false;
+        }
+        board_.turnFree.notify_one();
+    }
+    Turn(const Turn&) = delete;
+    Turn& operator=(const Turn&) = delete;
+    explicit operator bool() const { return held_; }
 
 private:
-    std::unique_lock<std::timed_mutex> lock_;
+    tarnovid_board& board_;
+    bool held_ = false;
 };
 static_assert(TARNOVID_BUSY_WAIT_MS > 2 * TARNOVID_TIMEOUT_MS);
 

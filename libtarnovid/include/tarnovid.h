@@ -7,8 +7,8 @@
  *     tarnovid_board *board;
  *     if (tarnovid_open(NULL, &board) == TARNOVID_OK) {
  *         unsigned char inputs;
- *         tarnovid_set_outputs(board, 0x81);           D7 and D0 on
- *         tarnovid_read_inputs(board, &inputs);        bit 0 T2, bit 1 T3, bit 2 T4
+ *         tarnovid_set_outputs(board, 0x81);     // D7 and D0 on
+ *         tarnovid_read_inputs(board, &inputs);  // bit 0 T2, bit 1 T3, bit 2 T4
  *         tarnovid_close(board);
  *     }
  *
