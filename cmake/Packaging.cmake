@@ -65,6 +65,13 @@ if(WIN32)
   set(CPACK_NSIS_CONTACT "tarnovid@example.invalid")
   set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
   set(CPACK_NSIS_MODIFY_PATH OFF)
+
+  # The licences and sources of what ships beside the programs; the installer's licence page
+  # shows their overview instead of CPack's "no license provided".
+  include(${CMAKE_CURRENT_LIST_DIR}/WindowsLicenses.cmake)
+  if(TARNOVID_WINDOWS_LICENSES_README)
+    set(CPACK_RESOURCE_FILE_LICENSE ${TARNOVID_WINDOWS_LICENSES_README})
+  endif()
 endif()
 
 include(CPack)
