@@ -61,8 +61,9 @@ if(WIN32)
   endif()
   # Apps & features. Escaped twice: CPack reads the value once more from its own config file.
   set(CPACK_NSIS_INSTALLED_ICON_NAME "bin\\\\tarnovid.exe")
+  # No contact: the project has no public address or home page yet (see the maintainer above), and
+  # an invented one would reach nobody. Apps shows the home page once project() names one.
   set(CPACK_NSIS_URL_INFO_ABOUT "${PROJECT_HOMEPAGE_URL}")
-  set(CPACK_NSIS_CONTACT "tarnovid@example.invalid")
   set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
   set(CPACK_NSIS_MODIFY_PATH OFF)
 

@@ -2,8 +2,9 @@
 # Builds the Windows installer and zip from this cross-build tree and checks them as a user meets
 # them, under Wine in a prefix of their own that sees nothing of the build tree: both carry the
 # licence texts and source pointers of everything they ship; the zip's program runs from where it
-# was unpacked; the installer installs silently, puts the Start-menu entries and the uninstaller
-# in place, the installed program starts, and uninstalling leaves nothing behind.
+# was unpacked; the installer installs silently, puts the Start-menu entries, the uninstaller and
+# an Apps entry without an invented contact in place, the installed program starts, and
+# uninstalling leaves nothing behind.
 # Usage: check-windows-installer.sh <cpack> <build dir> <expected version> <scripts/wine-run>
 set -euo pipefail
 cpack=$1 build=$2 version=$3 wine_run=$4
@@ -133,6 +134,12 @@ traces | grep -qi 'DisplayName.*Tarnovid' || fail "no entry in the installed pro
 # The list's icon is the program's own; Wine's registry file doubles every backslash.
 grep -qF '"DisplayIcon"="C:\\Program Files\\Tarnovid\\bin\\tarnovid.exe"' "$prefix/system.reg" ||
     fail "the installed programs' list shows another icon: $(grep -h DisplayIcon "$prefix"/*.reg)"
+# The project has no public address: the entry offers no contact rather than an invented one.
+entry=$(awk '/^\[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\Tarnovid\]/ { on = 1 }
+    on && /^$/ { exit } on' "$prefix/system.reg")
+grep -q '"Publisher"="Dravelko"' <<<"$entry" || fail "no Apps entry with its publisher found: $entry"
+! grep -qi '"Contact"\|example\.invalid' <<<"$entry" || fail "the Apps entry gives a contact: $entry"
+! grep -qi 'example\.invalid' "$prefix"/*.reg || fail "the registry names example.invalid"
 check_licences "$installed"
 diff -r "$top/licenses" "$installed/licenses" >/dev/null || fail "the installer's licences differ from the zip's"
 # The installer's licence page shows the overview, not CPack's "no license provided".
