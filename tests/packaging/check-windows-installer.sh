@@ -3,8 +3,8 @@
 # them, under Wine in a prefix of their own that sees nothing of the build tree: both carry the
 # licence texts and source pointers of everything they ship; the zip's program runs from where it
 # was unpacked; the installer installs silently, puts the Start-menu entries, the uninstaller and
-# an Apps entry without an invented contact in place, the installed program starts, and
-# uninstalling leaves nothing behind.
+# an Apps entry without an invented contact in place, the installed program starts, an update and
+# an uninstall both end the program while it runs, and uninstalling leaves nothing behind.
 # Usage: check-windows-installer.sh <cpack> <build dir> <expected version> <scripts/wine-run>
 set -euo pipefail
 cpack=$1 build=$2 version=$3 wine_run=$4
@@ -98,6 +98,48 @@ check_licences() { # <installed or unpacked tree>
     echo "ok: licences and sources in $1"
 }
 
+# The installed tarnovid.exe, started in the background and left open as a user would, until
+# something ends it: $bg is its job, whose status says whether it outlived its time (124).
+start_installed() {
+    QT_QPA_PLATFORM=offscreen TARNOVID_WINE_TIMEOUT=120 wine_as_user "$installed_exe" >"$work/bg.log" 2>&1 &
+    bg=$!
+    local _
+    for _ in $(seq 60); do
+        installed_runs && return 0
+        kill -0 $bg 2>/dev/null || break
+        sleep 1
+    done
+    cat "$work/bg.log" >&2
+    fail "the installed tarnovid.exe did not start"
+}
+# Whether a process of this prefix runs the installed tarnovid.exe. Wine shows a Windows program's
+# command line as the process's own; other checks may run Wine beside this one.
+installed_runs() {
+    local pid
+    for pid in $(pgrep -f -x 'C:\\Program Files\\Tarnovid\\bin\\tarnovid\.exe'); do
+        tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$prefix" && return 0
+    done
+    return 1
+}
+# After <what> ran silently: the program it found running is gone, ended well before its time.
+ended_by() { # <what>
+    local _ rc=0
+    for _ in $(seq 60); do
+        installed_runs || break
+        sleep 0.5
+    done
+    if installed_runs; then
+        kill $bg 2>/dev/null || true
+        fail "tarnovid.exe still runs after $1"
+    fi
+    wait $bg || rc=$?
+    [ $rc -ne 124 ] || fail "tarnovid.exe outlived $1"
+    # The installers' own processes, and the registry written out; a question left on screen
+    # would keep them waiting.
+    timeout 120 wineserver -w || fail "$1 did not finish within 2 minutes: does it wait for an answer?"
+    echo "ok: $1 ended the running tarnovid.exe"
+}
+
 echo "== zip"
 mkdir "$work/zip"
 (cd "$work/zip" && cmake -E tar xf "$zip")
@@ -122,6 +164,7 @@ snapshot "$work/before"
 without_display "$installer" /S
 wineserver -w # the installer's children, and the registry written out
 installed="$prefix/drive_c/Program Files/Tarnovid"
+installed_exe='C:\Program Files\Tarnovid\bin\tarnovid.exe'
 [ -f "$installed/bin/tarnovid.exe" ] || fail "nothing installed in C:\\Program Files\\Tarnovid"
 [ -f "$installed/Uninstall.exe" ] || fail "no uninstaller"
 (cd "$installed" && find . -type f | LC_ALL=C sort)
@@ -147,14 +190,30 @@ grep -q 'MUI_PAGE_LICENSE ".*/licenses/README.txt"' "$work/out/_CPack_Packages/w
     fail "the installer's licence page shows something else: $(grep MUI_PAGE_LICENSE "$work/out/_CPack_Packages/win64/NSIS/project.nsi")"
 
 echo "== run"
-stays_up offscreen 'C:\Program Files\Tarnovid\bin\tarnovid.exe'
-stays_up windows 'C:\Program Files\Tarnovid\bin\tarnovid.exe'
+stays_up offscreen "$installed_exe"
+stays_up windows "$installed_exe"
 
-echo "== uninstall"
+echo "== update over the running program"
+# Windows will not replace a running program: the installer ends it first, without asking when
+# silent (the old version's uninstaller, which it runs first, does the same).
+start_installed
+rc=0
+TARNOVID_WINE_TIMEOUT=120 without_display "$installer" /S || rc=$?
+[ $rc -eq 0 ] || fail "the update over the running program failed (status $rc; 124: it waited for an answer)"
+ended_by "the update"
+for file in bin/tarnovid.exe licenses/README.txt Uninstall.exe; do
+    [ -f "$installed/$file" ] || fail "the update left no $file: $(cd "$installed" && find . -type f)"
+done
+[ "$(traces | grep -c 'DisplayName.*Tarnovid')" -eq 1 ] || fail "the update left the Apps entry twice or not at all"
+
+echo "== uninstall while the program runs"
 # The uninstaller copies itself to the temporary folder and runs from there; wineserver -w
-# waits for that copy too.
-without_display 'C:\Program Files\Tarnovid\Uninstall.exe' /S
-wineserver -w
+# waits for that copy too. The program it finds running holds its files until it is ended.
+start_installed
+rc=0
+TARNOVID_WINE_TIMEOUT=120 without_display 'C:\Program Files\Tarnovid\Uninstall.exe' /S || rc=$?
+[ $rc -eq 0 ] || fail "the uninstaller did not start (status $rc)"
+ended_by "uninstalling"
 [ ! -e "$installed" ] || fail "left behind: $(find "$installed")"
 snapshot "$work/after"
 diff "$work/before" "$work/after" || fail "uninstalling left the files above behind"
