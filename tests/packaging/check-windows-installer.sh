@@ -62,7 +62,7 @@ check_licences() { # <installed or unpacked tree>
     local dir=$1/licenses
     [ -f "$dir/README.txt" ] || fail "no licenses\\README.txt in $1"
     local listed present
-    listed=$(tr -d '\r' <"$dir/README.txt" | sed -n '/^The files in this folder/,$p' |
+    listed=$(tr -d '\r' <"$dir/README.txt" | sed -n '/^The files in licenses$/,$p' |
         awk 'NR > 2 && /^[^ ]/ { print $1 }' | LC_ALL=C sort)
     present=$(cd "$dir" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
     [ "$listed" = "$present" ] ||
