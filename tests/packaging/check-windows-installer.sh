@@ -193,14 +193,20 @@ echo "== run"
 stays_up offscreen "$installed_exe"
 stays_up windows "$installed_exe"
 
+# Runs an installer or uninstaller silently while the installed program runs; it must succeed
+# without waiting for an answer and end the program.
+silently_while_running() { # <what> <program>
+    start_installed
+    local rc=0
+    TARNOVID_WINE_TIMEOUT=120 without_display "$2" /S || rc=$?
+    [ $rc -eq 0 ] || fail "$1 while the program ran failed (status $rc; 124: it waited for an answer)"
+    ended_by "$1"
+}
+
 echo "== update over the running program"
 # Windows will not replace a running program: the installer ends it first, without asking when
 # silent (the old version's uninstaller, which it runs first, does the same).
-start_installed
-rc=0
-TARNOVID_WINE_TIMEOUT=120 without_display "$installer" /S || rc=$?
-[ $rc -eq 0 ] || fail "the update over the running program failed (status $rc; 124: it waited for an answer)"
-ended_by "the update"
+silently_while_running "the update" "$installer"
 for file in bin/tarnovid.exe licenses/README.txt Uninstall.exe; do
     [ -f "$installed/$file" ] || fail "the update left no $file: $(cd "$installed" && find . -type f)"
 done
@@ -209,11 +215,7 @@ done
 echo "== uninstall while the program runs"
 # The uninstaller copies itself to the temporary folder and runs from there; wineserver -w
 # waits for that copy too. The program it finds running holds its files until it is ended.
-start_installed
-rc=0
-TARNOVID_WINE_TIMEOUT=120 without_display 'C:\Program Files\Tarnovid\Uninstall.exe' /S || rc=$?
-[ $rc -eq 0 ] || fail "the uninstaller did not start (status $rc)"
-ended_by "uninstalling"
+silently_while_running "uninstalling" 'C:\Program Files\Tarnovid\Uninstall.exe'
 [ ! -e "$installed" ] || fail "left behind: $(find "$installed")"
 snapshot "$work/after"
 diff "$work/before" "$work/after" || fail "uninstalling left the files above behind"
