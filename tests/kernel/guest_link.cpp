@@ -224,6 +224,10 @@ void unpluggingBoard(const QString& program) {
     }
 }
 
+#ifndef _WIN32
+// Linux only: Windows has no arrival watch, and the emulator's own exit paths need Linux's signals
+// and shell.
+
 // The same replug with nobody calling Connect: the link's own arrival watch has to find the board
 // while a real event loop runs, as the window's does between its once-a-second ticks.
 void replugFoundOnArrival(const QString& program) {
@@ -340,6 +344,8 @@ void emulatorEndsCleanly(const QString& program) {
           "the first emulator's board is untouched: read " + (still ? hex(*still) : error));
 }
 
+#endif
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -349,8 +355,16 @@ int main(int argc, char** argv) {
         wiredBoard(program);
         silentBoard(program);
         unpluggingBoard(program);
+#ifdef _WIN32
+        skip("a replugged board connects on its arrival alone",
+             "Windows has no arrival watch; the once-a-second Connect finds a replugged board, "
+             "as the unplugging board showed");
+        skip("the emulator ends cleanly on its own signals",
+             "the emulator is a Linux program; the Linux run checks its exit paths");
+#else
         replugFoundOnArrival(program);
         emulatorEndsCleanly(program);
+#endif
     } catch (const std::exception& e) {
         check(false, std::string("unexpected exception: ") + e.what());
     }
