@@ -18,6 +18,12 @@
 #include <QSaveFile>
 #include <QTest>
 #include <csignal>
+#include <cstdio>
+
+// clang-format off: windows.h first
+#include <windows.h>
+#include <setupapi.h>
+// clang-format on
 
 namespace tarnovid::guest {
 
@@ -34,6 +40,31 @@ bool writeWhole(const QString& path, const QByteArray& content) {
     QSaveFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(content) == content.size() &&
            file.commit();
+}
+
+// Whether Windows still lists a HID interface of a board (USB 1234:0001). Wine removes a board's
+// device a while after its hidraw node has gone, and a board plugged in meanwhile gets the same
+// interface path: a program could open the old one, which no longer reads.
+bool boardListed() {
+    static const GUID hid = {
+        0x4d1e55b2, 0xf16f, 0x11cf, {0x88, 0xcb, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+    HDEVINFO set =
+        SetupDiGetClassDevsW(&hid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (set == INVALID_HANDLE_VALUE)
+        return false;
+    bool listed = false;
+    SP_DEVICE_INTERFACE_DATA iface{};
+    iface.cbSize = sizeof iface;
+    for (DWORD i = 0; !listed && SetupDiEnumDeviceInterfaces(set, nullptr, &hid, i, &iface); ++i) {
+        alignas(SP_DEVICE_INTERFACE_DETAIL_DATA_W) char buffer[1024];
+        auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(buffer);
+        detail->cbSize = sizeof *detail;
+        if (SetupDiGetDeviceInterfaceDetailW(set, &iface, detail, sizeof buffer, nullptr, nullptr))
+            listed = QString::fromWCharArray(detail->DevicePath)
+                         .contains(QLatin1String("vid_1234&pid_0001"), Qt::CaseInsensitive);
+    }
+    SetupDiDestroyDeviceInfoList(set);
+    return listed;
 }
 
 } // namespace
@@ -65,9 +96,13 @@ BoardProcess::BoardProcess(const QString& program, const QStringList& options)
     (void)program; // the controller runs the emulator the stage built
     static int count = 0;
     const QString folder = controlFolder();
-    child_->base = folder + QStringLiteral("/board-%1-%2")
-                                .arg(QCoreApplication::applicationPid())
-                                .arg(++count);
+    child_->base =
+        folder +
+        QStringLiteral("/board-%1-%2").arg(QCoreApplication::applicationPid()).arg(++count);
+    // A real board is not replugged within milliseconds of the last one going; here the next
+    // emulator starts at once, so it waits until Wine has let the last board go.
+    if (!QTest::qWaitFor([] { return !boardListed(); }, 10000))
+        std::printf("  (Wine still lists the last board after 10 s)\n");
     QByteArray request;
     for (const QString& option : options)
         request += option.toUtf8() + '\n';

@@ -19,10 +19,12 @@
  * It is copied beside a copy of the program under test and loaded with
  * WINEDLLOVERRIDES=cfgmgr32=n; the program itself is the one built for Windows, unchanged. */
 
+// clang-format off: windows.h first, initguid.h before the property keys are defined
 #include <windows.h>
 #include <initguid.h>
 #include <devpropdef.h>
 #include <setupapi.h>
+// clang-format on
 
 #include <stdlib.h>
 #include <string.h>
@@ -152,19 +154,16 @@ static CONFIGRET buildList(const GUID* cls, const WCHAR* deviceId, ULONG flags, 
     return CR_SUCCESS;
 }
 
-__declspec(dllexport) CONFIGRET WINAPI CM_Get_Device_Interface_List_SizeW(PULONG length,
-                                                                          LPGUID cls,
-                                                                          WCHAR* deviceId,
-                                                                          ULONG flags) {
+__declspec(dllexport) CONFIGRET WINAPI
+    CM_Get_Device_Interface_List_SizeW(PULONG length, LPGUID cls, WCHAR* deviceId, ULONG flags) {
     if (!length)
         return CR_INVALID_POINTER;
     return buildList(cls, deviceId, flags, NULL, 0, length);
 }
 
-__declspec(dllexport) CONFIGRET WINAPI CM_Get_Device_Interface_ListW(LPGUID cls, WCHAR* deviceId,
-                                                                     WCHAR* buffer,
-                                                                     ULONG capacity,
-                                                                     ULONG flags) {
+__declspec(dllexport) CONFIGRET WINAPI
+    CM_Get_Device_Interface_ListW(LPGUID cls, WCHAR* deviceId, WCHAR* buffer, ULONG capacity,
+                                  ULONG flags) {
     ULONG length = 0;
     if (!buffer || !capacity)
         return CR_INVALID_POINTER;
@@ -196,9 +195,9 @@ static BOOL interfaceClass(const WCHAR* path, GUID* cls) {
     return SUCCEEDED(CLSIDFromString(text, cls));
 }
 
-__declspec(dllexport) CONFIGRET WINAPI CM_Get_Device_Interface_PropertyW(
-    LPCWSTR path, const DEVPROPKEY* key, DEVPROPTYPE* type, PBYTE buffer, PULONG bufferSize,
-    ULONG flags) {
+__declspec(dllexport) CONFIGRET WINAPI
+    CM_Get_Device_Interface_PropertyW(LPCWSTR path, const DEVPROPKEY* key, DEVPROPTYPE* type,
+                                      PBYTE buffer, PULONG bufferSize, ULONG flags) {
     if (!path || !key || !type || !bufferSize)
         return CR_INVALID_POINTER;
     if (flags)
@@ -262,11 +261,10 @@ static BOOL matchNode(HDEVINFO set, SP_DEVINFO_DATA* device, const WCHAR* id, vo
     else if (lookup->key && sameKey(lookup->key, &standin_Manufacturer))
         property = SPDRP_MFG;
     if (property)
-        lookup->hasValue =
-            SetupDiGetDeviceRegistryPropertyW(set, device, property, NULL, lookup->value,
-                                              sizeof lookup->value - 2 * sizeof(WCHAR),
-                                              &lookup->valueBytes) &&
-            lookup->valueBytes > sizeof(WCHAR);
+        lookup->hasValue = SetupDiGetDeviceRegistryPropertyW(
+                               set, device, property, NULL, lookup->value,
+                               sizeof lookup->value - 2 * sizeof(WCHAR), &lookup->valueBytes) &&
+                           lookup->valueBytes > sizeof(WCHAR);
     return FALSE;
 }
 
@@ -326,10 +324,9 @@ static ULONG usbHardwareIds(const WCHAR* wine, WCHAR* out, ULONG capacity) {
     return used;
 }
 
-__declspec(dllexport) CONFIGRET WINAPI CM_Get_DevNode_PropertyW(DEVINST node,
-                                                                const DEVPROPKEY* key,
-                                                                DEVPROPTYPE* type, PBYTE buffer,
-                                                                PULONG bufferSize, ULONG flags) {
+__declspec(dllexport) CONFIGRET WINAPI
+    CM_Get_DevNode_PropertyW(DEVINST node, const DEVPROPKEY* key, DEVPROPTYPE* type, PBYTE buffer,
+                             PULONG bufferSize, ULONG flags) {
     if (!key || !type || !bufferSize)
         return CR_INVALID_POINTER;
     if (flags)
@@ -349,8 +346,8 @@ __declspec(dllexport) CONFIGRET WINAPI CM_Get_DevNode_PropertyW(DEVINST node,
     value[lookup.valueBytes / sizeof(WCHAR)] = 0;
     value[lookup.valueBytes / sizeof(WCHAR) + 1] = 0;
     if (sameKey(key, &standin_Manufacturer))
-        return hand(value, (ULONG)(wcslen(value) + 1) * sizeof(WCHAR), DEVPROP_TYPE_STRING,
-                    type, buffer, bufferSize);
+        return hand(value, (ULONG)(wcslen(value) + 1) * sizeof(WCHAR), DEVPROP_TYPE_STRING, type,
+                    buffer, bufferSize);
     if (startsWith(lookup.foundId, wineBus)) {
         WCHAR usb[1024];
         static const WCHAR usbClass[] =

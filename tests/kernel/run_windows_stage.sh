@@ -28,7 +28,7 @@ done
     usage
 
 # Guest time under TCG; a healthy run takes about half of it.
-boot_timeout=${TARNOVID_WINDOWS_STAGE_TIMEOUT:-420}
+boot_timeout=${TARNOVID_WINDOWS_STAGE_TIMEOUT:-720}
 init_timeout=${TARNOVID_KERNEL_INIT_TIMEOUT:-40}
 started=$SECONDS
 step() { printf 'windows kernel stage [%3ds] %s\n' $((SECONDS - started)) "$*"; }

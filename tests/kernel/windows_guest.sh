@@ -49,7 +49,9 @@ run_wine() { # OVERRIDES LIMIT EXE ARGS...
 ctl_result() { # ARGS...
     echo "  \$ tarnovidctl.exe $*   (exit code $code)"
     show /tmp/run.out.txt /tmp/run.err.txt
-    echo "FIGURE wine_tarnovidctl_${1//[^a-z]/}: $took s"
+    local name="$*"
+    name=${name%% (*}
+    echo "FIGURE wine_tarnovidctl_${name//[^a-z0-9]/_}: $took s"
     echo "TARNOVID-GUEST-RESULT tarnovidctl.exe $*: $([ "$failed" = 0 ] && echo PASS || echo FAIL) ($took s)"
     failed=0
 }
@@ -88,7 +90,7 @@ fi
 
 # As built, without any stand-in: what Wine itself makes of the board. Also Wine's first start
 # in this guest (its services, the HID bus scanning hidraw).
-run_wine "$plain_overrides" 90 "$asbuilt" list --all
+run_wine "$plain_overrides" 120 "$asbuilt" list --all
 echo "  \$ tarnovidctl.exe list --all   (as built, Wine's own cfgmgr32; exit code $code)"
 show /tmp/run.out.txt /tmp/run.err.txt
 echo "FIGURE wine_first_start_tarnovidctl_list: $took s"
@@ -96,14 +98,14 @@ say "as built, tarnovidctl.exe list --all exits $code under Wine's own cfgmgr32 
     "Wine lacks CM_Get_Device_Interface_List(_Size)W, so hidapi lists nothing)"
 
 say "stand-ins in use: $fakes"
-run_wine "$plain_overrides;cfgmgr32=n" 40 "$ctl" list
+run_wine "$plain_overrides;cfgmgr32=n" 60 "$ctl" list
 check "$([ "$code" = 0 ] && echo "$out" | grep -q '"Dravelko" "USB Tarnovid"' &&
     [ "$(echo "$out" | tail -n1)" = "1 board" ] && echo 1)" \
     "list names the board with its USB strings and counts one board"
 ctl_result list
 
 mark=$(wc -l < "$log")
-run_wine "$plain_overrides;cfgmgr32=n" 40 "$ctl" set 0x81
+run_wine "$plain_overrides;cfgmgr32=n" 60 "$ctl" set 0x81
 check "$([ "$code" = 0 ] && [ -z "$out$err" ] && echo 1)" "set 0x81 succeeds silently"
 sleep 0.2 # a wrongly split report would show up as a second line
 received=$(tail -n +"$((mark + 1))" "$log" | grep ' out ')
@@ -113,12 +115,12 @@ check "$([ "$(echo "$received" | grep -c .)" = 1 ] &&
     "the emulator receives FB 81 as one 64-byte report (65 bytes handed to WriteFile)"
 ctl_result set 0x81
 
-run_wine "$plain_overrides;cfgmgr32=n" 40 "$ctl" get
+run_wine "$plain_overrides;cfgmgr32=n" 60 "$ctl" get
 check "$([ "$code" = 0 ] && [ "$out" = "T2=1 T3=0 T4=0" ] && echo 1)" \
     "get reads what the emulator answers (D0 wired to T2)"
 ctl_result get
 
-run_wine "$plain_overrides;cfgmgr32=n" 40 "$ctl" get --json
+run_wine "$plain_overrides;cfgmgr32=n" 60 "$ctl" get --json
 check "$([ "$code" = 0 ] && [ "$out" = '{"T2":1,"T3":0,"T4":0,"raw":1}' ] && echo 1)" \
     "get --json reads the same answer as JSON"
 ctl_result get --json
@@ -126,11 +128,11 @@ ctl_result get --json
 # The board goes away under a running watch.
 t0=$EPOCHREALTIME
 : > /tmp/watch.out
-WINEDLLOVERRIDES="$plain_overrides;cfgmgr32=n" timeout -k 5 60 wine "$ctl" watch --interval 50 \
+WINEDLLOVERRIDES="$plain_overrides;cfgmgr32=n" timeout -k 5 90 wine "$ctl" watch --interval 50 \
     > /tmp/watch.out 2> /tmp/run.err < /dev/null &
 watch_pid=$!
 waited=0
-until [ -s /tmp/watch.out ] || [ "$waited" -ge 400 ] || ! kill -0 "$watch_pid" 2> /dev/null; do
+until [ -s /tmp/watch.out ] || [ "$waited" -ge 600 ] || ! kill -0 "$watch_pid" 2> /dev/null; do
     sleep 0.1
     waited=$((waited + 1))
 done
@@ -192,11 +194,11 @@ for program in "$standin"/tarnovid-guest-*.exe; do
     [ -e "$program" ] || continue
     say "running $(basename "$program") under Wine"
     t0=$EPOCHREALTIME
-    WINEDLLOVERRIDES="$plain_overrides;cfgmgr32=n" timeout -k 5 180 wine "$program" \
+    WINEDLLOVERRIDES="$plain_overrides;cfgmgr32=n" timeout -k 5 240 wine "$program" \
         < /dev/null 2>&1 | tr -d '\r' | grep -v '^[0-9a-f]*:\(fixme\|err\|warn\|trace\):'
     code=${PIPESTATUS[0]}
     echo "FIGURE wine_$(basename "$program" .exe): $(elapsed "$t0") s"
-    [ "$code" -ne 124 ] || echo "FAIL: $(basename "$program") did not end within 180 s"
+    [ "$code" -ne 124 ] || echo "FAIL: $(basename "$program") did not end within 240 s"
 done
 kill "$controller_pid" 2> /dev/null
 for pid in "$control"/*.pid; do

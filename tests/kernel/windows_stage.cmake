@@ -8,7 +8,7 @@ add_library(tarnovid_guest_support STATIC board_process.cpp board_process_contro
   guest_report.cpp)
 target_include_directories(tarnovid_guest_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}
   ${PROJECT_SOURCE_DIR}/tests/support)
-target_link_libraries(tarnovid_guest_support PUBLIC Qt6::Core Qt6::Test)
+target_link_libraries(tarnovid_guest_support PUBLIC Qt6::Core Qt6::Test PRIVATE setupapi)
 tarnovid_warnings(tarnovid_guest_support)
 
 add_executable(tarnovid-guest-link guest_link.cpp)
