@@ -1,8 +1,9 @@
 // The board emulator for a guest program built for Windows and run under Wine in the test kernel.
-// Such a program can start a Linux program, but Wine hands it no process handle for it: it could
-// neither wait for the emulator nor signal it. So the emulator runs on the Linux side, started,
-// signalled and watched by the guest's board controller (tests/kernel/windows_guest.sh), which
-// this program asks through files in a folder both sides see:
+// Such a program can start a Linux program, but Wine hands it no process handle for it (the call
+// succeeds with a null handle) and no output of it arrives through a pipe: it could neither wait
+// for the emulator, nor signal it, nor read its log. So the emulator runs on the Linux side,
+// started, signalled and watched by the guest's board controller (tests/kernel/windows_guest.sh),
+// which this program asks through files in a folder both sides see:
 //   <name>.start   the emulator's options, one a line      (this program; the controller takes it)
 //   <name>.pid     the emulator runs                       (the controller)
 //   <name>.log     the emulator's stdout and stderr        (the emulator)
@@ -20,7 +21,8 @@
 #include <csignal>
 #include <cstdio>
 
-// clang-format off: windows.h first
+// windows.h before the headers that build on it.
+// clang-format off
 #include <windows.h>
 #include <setupapi.h>
 // clang-format on

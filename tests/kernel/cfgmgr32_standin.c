@@ -19,12 +19,13 @@
  * It is copied beside a copy of the program under test and loaded with
  * WINEDLLOVERRIDES=cfgmgr32=n; the program itself is the one built for Windows, unchanged. */
 
-// clang-format off: windows.h first, initguid.h before the property keys are defined
+/* windows.h first; initguid.h before the headers whose GUIDs and keys it defines. */
+/* clang-format off */
 #include <windows.h>
 #include <initguid.h>
 #include <devpropdef.h>
 #include <setupapi.h>
-// clang-format on
+/* clang-format on */
 
 #include <stdlib.h>
 #include <string.h>
