@@ -38,6 +38,17 @@ using tarnovid::HIDComm;
 using tarnovid::LinkError;
 using Board = BoardProcess;
 
+// How much longer than on Linux a board may take to come and to go under Wine. The kernel's hidraw
+// node is only the start: Wine sets up a device of its own for it, which takes seconds under
+// emulation, and hears of its removal from udev's daemon, after the daemon's rules have run.
+#ifdef _WIN32
+constexpr int kWineSetUpMs = 10000;
+constexpr int kWineRemovalMs = 1500;
+#else
+constexpr int kWineSetUpMs = 0;
+constexpr int kWineRemovalMs = 0;
+#endif
+
 // The window asks once a second; asking every few ms measures the kernel and the link, not the
 // poll interval.
 std::optional<Clock::time_point> connectWithin(HIDComm& link, int timeoutMs) {
@@ -90,7 +101,7 @@ void wiredBoard(const QString& program) {
     tarnovid::test::matchGenuineBoard(link);
     QSignalSpy connected(&link, &HIDComm::Connected);
     QSignalSpy disconnected(&link, &HIDComm::Disconnected);
-    const bool isOpen = connectWithin(link, 5000).has_value();
+    const bool isOpen = connectWithin(link, 5000 + kWineSetUpMs).has_value();
     check(isOpen && link.IsConnected() && connected.count() == 1,
           "the link finds the board with its real match settings (method 63)");
     if (!isOpen) {
@@ -152,12 +163,13 @@ void wiredBoard(const QString& program) {
     const double lookMs = msBetween(stopping, Clock::now());
     if (seen)
         figure("unplug_to_disconnected_by_look", lookMs);
-    check(seen && lookMs < 1500,
+    check(seen && lookMs < 1500 + kWineRemovalMs,
           "the emulator's stop is seen by the link as an unplug, without announcements, within "
           "its board thread's look: " +
               std::to_string(int(lookMs)) + " ms");
 }
 
+#ifndef _WIN32
 // The I/O thread's share of the process's context switches: the thread that Connect adds.
 std::set<std::string> threadIds() {
     std::set<std::string> ids;
@@ -281,6 +293,7 @@ void clicksAfterIdle(const QString& program) {
         check(false, "Connect added exactly one thread: " + std::to_string(added.size()));
     }
 }
+#endif
 
 // A board that hangs on a read request: the link must give up with a time-out.
 void silentBoard(const QString& program) {
@@ -288,7 +301,7 @@ void silentBoard(const QString& program) {
     board.waitForLine("plugged into", 0);
     HIDComm link(tarnovid::makeHidapiBackend());
     tarnovid::test::matchGenuineBoard(link);
-    if (!connectWithin(link, 5000)) {
+    if (!connectWithin(link, 5000 + kWineSetUpMs)) {
         check(false, "the silent board connects");
         board.dump();
         return;
@@ -312,12 +325,12 @@ void silentBoard(const QString& program) {
 
 // A board with fixed inputs that answers late, is pulled out and plugged in again by itself.
 void unpluggingBoard(const QString& program) {
-    Board board(program, {"--inputs", "0x05", "--answer-delay", "100", "--unplug-after", "3000",
-                          "--replug-after", "300"});
+    Board board(program, {"--inputs", "0x05", "--answer-delay", "100", "--unplug-after",
+                          QString::number(3000 + kWineSetUpMs), "--replug-after", "300"});
     board.waitForLine("plugged into", 0);
     HIDComm link(tarnovid::makeHidapiBackend());
     tarnovid::test::matchGenuineBoard(link);
-    if (!connectWithin(link, 2500)) {
+    if (!connectWithin(link, 2500 + kWineSetUpMs)) {
         check(false, "the unplugging board connects before its unplug");
         board.dump();
         return;
@@ -331,12 +344,13 @@ void unpluggingBoard(const QString& program) {
     link.watchDevices();
     std::optional<Clock::time_point> lostAt;
     QObject::connect(&link, &HIDComm::Disconnected, [&] { lostAt = Clock::now(); });
-    (void)QTest::qWaitFor([&] { return lostAt.has_value(); }, 5000);
+    (void)QTest::qWaitFor([&] { return lostAt.has_value(); }, 5000 + kWineSetUpMs);
     auto unplugged = board.waitForLine("unplugged", 0, 1000);
     if (lostAt && unplugged) {
         const double ms = msBetween(Board::stamp(board.line(*unplugged)), *lostAt);
         figure("unplug_to_disconnected", ms);
-        check(ms >= 0 && ms <= 50, "unplug raises Disconnected within 50 ms");
+        check(ms >= 0 && ms <= 50 + kWineRemovalMs,
+              "unplug raises Disconnected within " + std::to_string(50 + kWineRemovalMs) + " ms");
     } else {
         check(false, "unplug raises Disconnected");
         board.dump();
@@ -352,7 +366,7 @@ void unpluggingBoard(const QString& program) {
 
     const std::size_t mark = unplugged.value_or(0);
     auto plugged = board.waitForLine("plugged into", mark, 3000);
-    auto connectedAt = connectWithin(link, 5000);
+    auto connectedAt = connectWithin(link, 5000 + kWineSetUpMs);
     check(plugged && connectedAt, "the replugged board connects again on Connect");
     if (plugged && connectedAt) {
         figure("plug_to_connected", msBetween(Board::stamp(board.line(*plugged)), *connectedAt));
@@ -363,6 +377,10 @@ void unpluggingBoard(const QString& program) {
         board.dump();
     }
 }
+
+#ifndef _WIN32
+// Linux only: Windows has no arrival watch, and the emulator's own exit paths need Linux's signals
+// and shell.
 
 // The same replug with nobody calling Connect: the link's own arrival watch has to find the board
 // while a real event loop runs, as the window's does between its once-a-second ticks.
@@ -484,6 +502,8 @@ void emulatorEndsCleanly(const QString& program) {
           "the first emulator's board is untouched: read " + (still ? hex(*still) : error));
 }
 
+#endif
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -491,11 +511,26 @@ int main(int argc, char** argv) {
     const QString program = argc > 1 ? QString::fromLocal8Bit(argv[1]) : "tarnovid-board";
     try {
         wiredBoard(program);
+#ifdef _WIN32
+        skip("the first click after 3 s idle reaches the board within 5 ms",
+             "under Wine on an emulated processor the figure would be Wine's, and the board "
+             "thread's wake-ups are counted from Linux's /proc; the simulated board's suite "
+             "checks the same design on Windows");
+#else
         clicksAfterIdle(program);
+#endif
         silentBoard(program);
         unpluggingBoard(program);
+#ifdef _WIN32
+        skip("a replugged board connects on its arrival alone",
+             "Windows has no arrival watch; the once-a-second Connect finds a replugged board, "
+             "as the unplugging board showed");
+        skip("the emulator ends cleanly on its own signals",
+             "the emulator is a Linux program; the Linux run checks its exit paths");
+#else
         replugFoundOnArrival(program);
         emulatorEndsCleanly(program);
+#endif
     } catch (const std::exception& e) {
         check(false, std::string("unexpected exception: ") + e.what());
     }
