@@ -112,7 +112,10 @@ if(WIN32)
   # The programs are 64-bit only, and so is the installer: it installs into the 64-bit
   # Program Files, and it runs where Wine has no 32-bit half. (The earliest place CPack's
   # installer script takes a line of ours; makensis -X would lose its quoting on the way.)
-  set(CPACK_NSIS_DEFINES "Target amd64-unicode")
+  # The same place takes the functions that end our programs still running from the folder
+  # (NSIS's single quotes: CPack mangles double ones here).
+  set(CPACK_NSIS_DEFINES "Target amd64-unicode
+  !include '${PROJECT_SOURCE_DIR}/packaging/windows/running-programs.nsh'")
   set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
   if(TARNOVID_WINDOWS_ICON)
     set(CPACK_NSIS_MUI_ICON ${TARNOVID_WINDOWS_ICON})
@@ -120,10 +123,21 @@ if(WIN32)
   endif()
   # Apps & features. Escaped twice: CPack reads the value once more from its own config file.
   set(CPACK_NSIS_INSTALLED_ICON_NAME "bin\\\\tarnovid.exe")
+  # No contact: the project has no public address or home page yet (see the maintainer above), and
+  # an invented one would reach nobody. Apps shows the home page once project() names one.
   set(CPACK_NSIS_URL_INFO_ABOUT "${PROJECT_HOMEPAGE_URL}")
-  set(CPACK_NSIS_CONTACT "tarnovid@example.invalid")
   set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
   set(CPACK_NSIS_MODIFY_PATH OFF)
+  # A running program cannot be deleted or replaced: end ours before removing or overwriting them.
+  set(CPACK_NSIS_EXTRA_PREINSTALL_COMMANDS "Call TarnovidCloseRunning")
+  set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS "Call un.TarnovidCloseRunning")
+
+  # The licences and sources of what ships beside the programs; the installer's licence page
+  # shows their overview instead of CPack's "no license provided".
+  include(${CMAKE_CURRENT_LIST_DIR}/WindowsLicenses.cmake)
+  if(TARNOVID_WINDOWS_LICENSES_README)
+    set(CPACK_RESOURCE_FILE_LICENSE ${TARNOVID_WINDOWS_LICENSES_README})
+  endif()
 endif()
 
 include(CPack)
