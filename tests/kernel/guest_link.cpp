@@ -470,7 +470,8 @@ void emulatorEndsCleanly(const QString& program) {
     ::kill(pid, SIGINT);
     check(shell.waitForFinished(5000) && !gadgetTreeExists(),
           "Ctrl+C after the log has closed still removes the gadget");
-    check(disconnected.count() == 1 || disconnected.wait(1000),
+    // Found by the board thread's look, once a second: this link hears no announcements.
+    check(disconnected.count() == 1 || disconnected.wait(2500),
           "the link sees that board go as an unplug");
 
     {
