@@ -132,43 +132,12 @@ done
 (cd "$root" && find . | cpio -o -H newc --quiet) > initramfs.cpio
 
 log=$work/serial.log
-# One boot: qemu's exit status, 124 when the guest overran boot_timeout, or 125 when the kernel
-# never reached /init (seen once under heavy host load: a soft lockup in early boot).
-boot() {
-    timeout "$boot_timeout" qemu-system-x86_64 -accel tcg -m 1024 -smp 1 \
-        -nodefaults -no-user-config -nographic -no-reboot -serial stdio \
-        -kernel "$kdir/vmlinux" -initrd initramfs.cpio \
-        -append "console=ttyS0 quiet loglevel=3 panic=-1 rdinit=/init" \
-        < /dev/null > "$log" 2>&1 &
-    local pid=$! waited=0
-    while kill -0 "$pid" 2> /dev/null; do
-        if [ "$waited" -ge "$init_timeout" ] && ! grep -aq 'guest init started' "$log"; then
-            kill "$pid"
-            wait "$pid" || true
-            return 125
-        fi
-        sleep 1
-        waited=$((waited + 1))
-    done
-    wait "$pid"
-}
-status=0
-for attempt in 1 2; do
-    step "booting $(basename "$kdir") under TCG"
-    status=0
-    boot || status=$?
-    [ "$status" -eq 125 ] || break
-    step "the kernel did not reach /init within ${init_timeout}s"
-done
-tr -d '\r' < "$log" > "$log.txt"
-
+# shellcheck source=boot_guest.sh
+. "$src/tests/kernel/boot_guest.sh"
+boot_guest "$log" "$boot_timeout" "$init_timeout" -m 1024 \
+    -kernel "$kdir/vmlinux" -initrd initramfs.cpio \
+    -append "console=ttyS0 quiet loglevel=3 panic=-1 rdinit=/init"
 grep -aE '^(ok|FAIL|FIGURE|  \| )' "$log.txt" || true
-step "guest finished (qemu exit $status)"
-if [ "$status" -eq 124 ] || [ "$status" -eq 125 ]; then
-    tail -n 40 "$log.txt"
-    [ "$status" -eq 124 ] || die "the kernel did not reach /init, twice"
-    die "the guest did not finish within ${boot_timeout}s"
-fi
 # /init reports a module that would not load on a line of its own; any FAIL line decides, and
 # every guest program must have said PASS.
 grep -a 'TARNOVID-GUEST-RESULT' "$log.txt" || true

@@ -131,44 +131,15 @@ step "programs: $(cd "$shared" && ls as-built with-standin | tr '\n' ' ')"
 step "their DLLs: $(ls "$shared/bin" | tr '\n' ' ')"
 
 log=$work/serial.log
-# One boot: qemu's exit status, 124 when the guest overran boot_timeout, or 125 when the kernel
-# never reached /init. SMAP off: with it, Wine's processes oops this kernel under TCG.
-boot() {
-    timeout "$boot_timeout" qemu-system-x86_64 -accel tcg -cpu max,-smap -m 2048 -smp 1 \
-        -nodefaults -no-user-config -nographic -no-reboot -serial stdio \
-        -kernel "$kdir/vmlinux" -initrd initramfs.cpio \
-        -append "console=ttyS0 quiet loglevel=3 panic=-1 rdinit=/init" \
-        -virtfs "local,path=$work/wine/root,mount_tag=wineroot,security_model=none,readonly=on,multidevs=remap" \
-        -virtfs "local,path=$shared,mount_tag=stage,security_model=none,readonly=on,multidevs=remap" \
-        < /dev/null > "$log" 2>&1 &
-    local pid=$! waited=0
-    while kill -0 "$pid" 2> /dev/null; do
-        if [ "$waited" -ge "$init_timeout" ] && ! grep -aq 'guest init started' "$log"; then
-            kill "$pid"
-            wait "$pid" || true
-            return 125
-        fi
-        sleep 1
-        waited=$((waited + 1))
-    done
-    wait "$pid"
-}
-status=0
-for attempt in 1 2; do
-    step "booting $(basename "$kdir") under TCG"
-    status=0
-    boot || status=$?
-    [ "$status" -eq 125 ] || break
-    step "the kernel did not reach /init within ${init_timeout}s"
-done
-tr -d '\r' < "$log" > "$log.txt"
+# shellcheck source=boot_guest.sh
+. "$src/tests/kernel/boot_guest.sh"
+# SMAP off: with it, Wine's processes oops this kernel under TCG.
+boot_guest "$log" "$boot_timeout" "$init_timeout" -cpu max,-smap -m 2048 \
+    -kernel "$kdir/vmlinux" -initrd initramfs.cpio \
+    -append "console=ttyS0 quiet loglevel=3 panic=-1 rdinit=/init" \
+    -virtfs "local,path=$work/wine/root,mount_tag=wineroot,security_model=none,readonly=on,multidevs=remap" \
+    -virtfs "local,path=$shared,mount_tag=stage,security_model=none,readonly=on,multidevs=remap"
 grep -aE '^(ok|FAIL|skip|FIGURE|windows guest|  \| |  \$|  board)' "$log.txt" || true
-step "guest finished (qemu exit $status)"
-if [ "$status" -eq 124 ] || [ "$status" -eq 125 ]; then
-    tail -n 40 "$log.txt"
-    [ "$status" -eq 124 ] || die "the kernel did not reach /init, twice"
-    die "the guest did not finish within ${boot_timeout}s"
-fi
 
 grep -a 'TARNOVID-GUEST-RESULT' "$log.txt" || true
 failed=0
