@@ -1,7 +1,8 @@
-// Click to wire through the window's link on the simulated board, whose reads run their full time
-// as hidapi's do: the first click after the board was left alone (the case a board thread waiting
-// in reads of its own would hold up), back-to-back clicks, and how often the idle board thread
-// wakes. "Wire" is the moment the report reaches the device's write call.
+// How fast a click reaches the simulated board, whose reads run their full time as hidapi's do:
+// through the window's link, the first click after the board was left alone (the case a board
+// thread waiting in reads of its own would hold up) and back-to-back clicks, with how often the
+// idle board thread wakes ("wire" is the moment the report reaches the device's write call); and
+// in the real window, "Ocitaj" from the click to the indicators painted.
 //
 //   click_to_wire [--clicks N] [--idle-ms MS]      (defaults: 50 clicks, 3000 ms)
 
@@ -10,8 +11,11 @@
 #include "hid_backend.h"
 #include "hidcomm.h"
 #include "sim_board.h"
+#include "usbport01.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QTest>
+#include <QWindow>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -96,8 +100,34 @@ std::vector<double> clicks(HIDComm& link, WireLog& log, int count, Clock::durati
 
 } // namespace
 
+// The real window on the offscreen platform, on a board that answers at once: each "Ocitaj"
+// click until its indicators are painted.
+std::vector<double> ocitajClicks(int count) {
+    auto backend = std::make_shared<SimBackend>();
+    backend->addTarnovid()->setInputs(0x05);
+    Usbport01 window(backend);
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window) ||
+        !QTest::qWaitFor([&] { return window.Command2->isEnabled(); }, 5000))
+        return {};
+    std::vector<double> samples;
+    for (int i = 0; i < count; ++i) {
+        window.Shape2(0)->SetBackColor(0x0000FF); // blue, so that the click repaints it
+        QApplication::processEvents();
+        const auto start = Clock::now();
+        QTest::mouseClick(window.windowHandle(), Qt::LeftButton, {},
+                          window.Command2->geometry().center());
+        QApplication::processEvents();
+        samples.push_back(ms(Clock::now() - start));
+    }
+    window.close();
+    return samples;
+}
+
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
     int count = 50;
     int idleMs = 3000;
     for (int i = 1; i + 1 < argc; i += 2) {
@@ -130,5 +160,12 @@ int main(int argc, char** argv) {
     report("back-to-back clicks", clicks(link, *backend->log, 1000, Clock::duration::zero()));
     std::printf("%-44s %.2f per s (%d looks in %.0f s)\n", "idle board thread wake-ups",
                 std::max(0, idleReads) / idleSeconds, std::max(0, idleReads), idleSeconds);
+    link.Release();
+    const std::vector<double> ocitaj = ocitajClicks(100);
+    if (ocitaj.empty()) {
+        std::fprintf(stderr, "click_to_wire: the window did not connect\n");
+        return 1;
+    }
+    report("Ocitaj click to indicators painted", ocitaj);
     return 0;
 }

@@ -9,7 +9,8 @@
 # top-level window (watched with xev on the root window, no polling). Memory is VmRSS and VmHWM
 # one second after the map. Idle CPU is sampled after the window has settled: utime+stime from
 # /proc/<pid>/stat (10 ms ticks) and, finer, the nanosecond run time of every thread from
-# /proc/<pid>/task/*/schedstat. The program is the real one on the system's HID access with no
+# /proc/<pid>/task/*/schedstat, and wake-ups as the threads' context switches from
+# /proc/<pid>/task/*/status. The program is the real one on the system's HID access with no
 # board plugged in; tarnovid-demo is the same window with a simulated board open.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -40,6 +41,8 @@ now_us() { local t=${EPOCHREALTIME/./}; echo "$t"; }
 status_kib() { awk -v k="$2:" '$1 == k { print $2 }' "/proc/$1/status"; }
 ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
 run_ns() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{ s += $1 } END { print s }'; }
+# Every time one of the program's threads went to sleep or was put aside: its wake-ups.
+switches() { cat /proc/"$1"/task/*/status 2>/dev/null | awk '/ctxt_switches:/ { s += $2 } END { print s }'; }
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
 # Starts a program, waits for its window to be mapped; sets pid and startup_us.
@@ -88,24 +91,25 @@ awk -v ts="$(m "${start[tarnovid]}")" -v fs="$(m "${start[text]}")" \
 
 [ "$idle" -gt 0 ] || exit 0
 echo "idle CPU over ${idle} s, after 3 s to settle (target <= 0.1 % of a core)"
-printf '%-28s %14s %16s\n' program 'ticks %' 'schedstat %'
+printf '%-28s %14s %16s %14s\n' program 'ticks %' 'schedstat %' 'wake-ups/s'
 samples=${IDLE_SAMPLES:-3}
 for name in floor tarnovid demo; do
-    t_all=() n_all=()
+    t_all=() n_all=() w_all=()
     for ((s = 0; s < samples; ++s)); do
         launch ${cmd[$name]}
         sleep 3
-        t0=$(ticks "$pid") n0=$(run_ns "$pid")
+        t0=$(ticks "$pid") n0=$(run_ns "$pid") w0=$(switches "$pid")
         sleep "$idle"
-        t1=$(ticks "$pid") n1=$(run_ns "$pid")
+        t1=$(ticks "$pid") n1=$(run_ns "$pid") w1=$(switches "$pid")
         stop
         t_all+=("$(awk -v d=$((t1 - t0)) -v s="$idle" 'BEGIN { print d / 100 / s * 100 }')")
         n_all+=("$(awk -v d=$((n1 - n0)) -v s="$idle" 'BEGIN { print d / 1e9 / s * 100 }')")
+        w_all+=("$(awk -v d=$((w1 - w0)) -v s="$idle" 'BEGIN { print d / s }')")
     done
     label=$name
     [ "$name" = floor ] && label="floor (empty window)"
     [ "$name" = tarnovid ] && label="tarnovid (no board)"
     [ "$name" = demo ] && label="tarnovid-demo (board open)"
-    printf '%-28s %14.3f %16.4f\n' "$label" "$(printf '%s\n' "${t_all[@]}" | median)" \
-        "$(printf '%s\n' "${n_all[@]}" | median)"
+    printf '%-28s %14.3f %16.4f %14.1f\n' "$label" "$(printf '%s\n' "${t_all[@]}" | median)" \
+        "$(printf '%s\n' "${n_all[@]}" | median)" "$(printf '%s\n' "${w_all[@]}" | median)"
 done

@@ -99,6 +99,9 @@ foreach(dir $<TARGET_FILE_DIR:Qt6::Core> ${_tarnovid_runtime_dlls})
   list(APPEND _wine_path "Z:${dir}")
 endforeach()
 list(REMOVE_DUPLICATES _wine_path)
+# tarnovid.dll, which tarnovidctl.exe imports; its target is made after this file is read, and
+# the path is known when the file below is written.
+list(APPEND _wine_path "Z:$<TARGET_FILE_DIR:libtarnovid>")
 file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/wine-env.sh CONTENT
 "# Written by CMake for scripts/wine-run: where the Windows programs of this tree find their DLLs,
 # Qt's plugins, and the offscreen platform its fonts.

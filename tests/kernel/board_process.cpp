@@ -1,20 +1,11 @@
-// Runs the board emulator for a guest program and collects its log.
+// The emulator's log as the guest programs read it, whichever way the emulator runs.
 
 #include "board_process.h"
 
 #include <QTest>
-#include <csignal>
 #include <cstdio>
 
 namespace tarnovid::guest {
-
-BoardProcess::BoardProcess(const QString& program, const QStringList& options) {
-    process_.setProcessChannelMode(QProcess::MergedChannels);
-    process_.start(program, options);
-    started_ = process_.waitForStarted(5000);
-}
-
-BoardProcess::~BoardProcess() { stop(); }
 
 std::optional<std::size_t> BoardProcess::waitForLine(const std::string& text, std::size_t from,
                                                      int timeoutMs) {
@@ -26,7 +17,7 @@ std::optional<std::size_t> BoardProcess::waitForLine(const std::string& text, st
                 found = i;
                 return true;
             }
-        return process_.state() == QProcess::NotRunning;
+        return !running();
     };
     if (!look())
         (void)QTest::qWaitFor(look, timeoutMs);
@@ -46,32 +37,6 @@ std::chrono::steady_clock::time_point BoardProcess::stamp(const std::string& lin
             std::chrono::duration<double>(seconds)));
 }
 
-int BoardProcess::stop() {
-    if (process_.state() != QProcess::NotRunning) {
-        process_.terminate();
-        if (!process_.waitForFinished(5000)) {
-            process_.kill();
-            process_.waitForFinished(2000);
-            collect();
-            return -1;
-        }
-    }
-    collect();
-    return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
-}
-
-void BoardProcess::signal(int number) {
-    if (process_.state() != QProcess::NotRunning)
-        ::kill(static_cast<pid_t>(process_.processId()), number);
-}
-
-std::optional<int> BoardProcess::waitForExit(int timeoutMs) {
-    if (process_.state() != QProcess::NotRunning && !process_.waitForFinished(timeoutMs))
-        return std::nullopt;
-    collect();
-    return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
-}
-
 void BoardProcess::dump() {
     collect();
     for (const auto& l : lines_)
@@ -79,8 +44,8 @@ void BoardProcess::dump() {
     std::fflush(stdout);
 }
 
-void BoardProcess::collect() {
-    pending_ += process_.readAll().toStdString();
+void BoardProcess::take(const std::string& text) {
+    pending_ += text;
     for (auto nl = pending_.find('\n'); nl != std::string::npos; nl = pending_.find('\n')) {
         lines_.push_back(pending_.substr(0, nl));
         pending_.erase(0, nl + 1);

@@ -2,9 +2,9 @@
 // One run of the board emulator as a child process; its log lines are the board's side of every
 // check.
 
-#include <QProcess>
 #include <QStringList>
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -42,9 +42,15 @@ public:
     void dump();
 
 private:
-    void collect();
+    // The running emulator: a child process of this program on Linux; under Wine, a Linux process
+    // that the guest's board controller runs on this program's request.
+    struct Child;
 
-    QProcess process_;
+    bool running();
+    void collect(); // the log lines that came since the last call
+    void take(const std::string& text);
+
+    std::unique_ptr<Child> child_;
     bool started_ = false;
     std::string pending_;
     std::vector<std::string> lines_;

@@ -19,6 +19,11 @@ void check(bool ok, const std::string& what) {
     std::fflush(stdout);
 }
 
+void skip(const std::string& what, const std::string& why) {
+    std::printf("skip: %s (%s)\n", what.c_str(), why.c_str());
+    std::fflush(stdout);
+}
+
 void figure(const char* name, double value, const char* unit) {
     std::printf("FIGURE %s: %.2f %s\n", name, value, unit);
     std::fflush(stdout);

@@ -11,6 +11,8 @@ using Clock = std::chrono::steady_clock;
 
 void check(bool ok, const std::string& what);
 void figure(const char* name, double value, const char* unit = "ms");
+// A check that cannot be made here, and why; not counted as passed.
+void skip(const std::string& what, const std::string& why);
 double msBetween(Clock::time_point from, Clock::time_point to);
 std::string hex(int value);
 

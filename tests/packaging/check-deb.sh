@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
-# Builds the .deb from this build tree and checks what a user would install:
-# the file list, the control fields, the computed dependencies, how the
-# maintainer scripts behave with and without a running udev, and what
-# Debian's own checker, lintian, says about it.
+# Builds the .debs from this build tree (the tool, and the C library as runtime, -dev and Python
+# packages) and checks what a user would install: the file lists, the control fields, the computed
+# dependencies, the library's shlibs, symbols and trigger, how the tool's maintainer scripts behave
+# with and without a running udev, that the packaged programs and module find the packaged
+# library, and what Debian's own checker, lintian, says about them.
 # Usage: check-deb.sh <cpack> <build dir> <expected version>
 set -euo pipefail
 cpack=$1 build=$2 version=$3
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
-for tool in dpkg-deb dpkg-shlibdeps file; do
+for tool in dpkg-deb dpkg-shlibdeps dpkg-architecture file; do
     command -v "$tool" >/dev/null || fail "$tool is missing: run scripts/setup packaging"
 done
 
@@ -23,33 +24,76 @@ fi
 shopt -s nullglob
 debs=("$work"/out/*.deb)
 arch=$(dpkg --print-architecture)
-[ ${#debs[@]} -eq 1 ] || fail "expected exactly one .deb, cpack made: ${debs[*]:-none}"
-deb=${debs[0]}
-[ "$(basename "$deb")" = "tarnovid_${version}_${arch}.deb" ] \
-    || fail "file name $(basename "$deb") is not tarnovid_${version}_${arch}.deb"
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+lib=usr/lib/$multiarch
+echo "made: $(cd "$work/out" && echo *.deb)"
+[ ${#debs[@]} -eq 4 ] || fail "expected four .debs, cpack made: ${debs[*]:-none}"
+deb_of() { # <package> <architecture>: the package's file, which must exist
+    local file=$work/out/${1}_${version}_$2.deb
+    [ -f "$file" ] || fail "no $(basename "$file")"
+    echo "$file"
+}
+deb=$(deb_of tarnovid "$arch")
+libdeb=$(deb_of libtarnovid1 "$arch")
+devdeb=$(deb_of libtarnovid-dev "$arch")
+pydeb=$(deb_of python3-tarnovid all)
 
 echo "== control fields"
-field() { dpkg-deb -f "$deb" "$1"; }
-[ "$(field Package)" = tarnovid ] || fail "Package is '$(field Package)'"
-[ "$(field Version)" = "$version" ] || fail "Version is '$(field Version)', project says $version"
-[ "$(field Architecture)" = "$arch" ] || fail "Architecture is '$(field Architecture)'"
-[ -n "$(field Maintainer)" ] || fail "no Maintainer"
-depends=$(field Depends)
-echo "Depends: $depends"
+field() { dpkg-deb -f "$1" "$2"; }
+# <deb> <package> <architecture> <section>
+control() {
+    [ "$(field "$1" Package)" = "$2" ] || fail "Package is '$(field "$1" Package)', not $2"
+    [ "$(field "$1" Version)" = "$version" ] || fail "$2: Version is '$(field "$1" Version)', project says $version"
+    [ "$(field "$1" Architecture)" = "$3" ] || fail "$2: Architecture is '$(field "$1" Architecture)'"
+    [ "$(field "$1" Section)" = "$4" ] || fail "$2: Section is '$(field "$1" Section)', not $4"
+    [ "$(field "$1" Source)" = tarnovid ] || fail "$2: Source is '$(field "$1" Source)', not tarnovid"
+    [ -n "$(field "$1" Maintainer)" ] || fail "$2: no Maintainer"
+    echo "$2 Depends: $(field "$1" Depends)"
+}
+control "$deb" tarnovid "$arch" electronics
+control "$libdeb" libtarnovid1 "$arch" libs
+control "$devdeb" libtarnovid-dev "$arch" libdevel
+control "$pydeb" python3-tarnovid all python
+# <deb> <package>...: each must be a dependency
+depends_on() {
+    local deb=$1 pkg depends
+    depends=$(field "$deb" Depends)
+    shift
+    for pkg in "$@"; do
+        grep -Eq "(^|, )$pkg( \(|,|$)" <<<"$depends" || fail "$(field "$deb" Package) does not depend on $pkg"
+    done
+}
 # The libraries come from dpkg-shlibdeps: their absence means the binary is not
 # linked against the system packages or shlibdeps did not run. The platform
 # plugin is loaded at run time, so only the explicit list can bring it.
-for pkg in libhidapi-hidraw0 libqt6widgets6 libqt6gui6 libqt6core6 qt6-qpa-plugins; do
-    grep -Eq "(^|, )$pkg( \(|,|$)" <<<"$depends" || fail "Depends lacks $pkg"
+depends_on "$deb" libhidapi-hidraw0 libqt6widgets6 libqt6gui6 libqt6core6 qt6-qpa-plugins
+depends_on "$libdeb" libhidapi-hidraw0 "libstdc\\+\\+6"
+# The library's packages move in step: its -dev, its module and the tool need this very build.
+for d in "$deb" "$devdeb" "$pydeb"; do
+    grep -Fq "libtarnovid1 (= $version)" <<<"$(field "$d" Depends)" ||
+        fail "$(field "$d" Package) does not depend on libtarnovid1 (= $version)"
 done
+depends_on "$pydeb" 'python3(:any)?'
 
 echo "== files"
-dpkg-deb -c "$deb" | awk '{print $1, $2, $6}' >"$work/list"
-cat "$work/list"
-# Every file, with its mode, exactly: a file missing is a broken install, a file
-# more is a leak from the build (a header, a test program, an absolute path
+# Every file of each package, with its mode, exactly: a file missing is a broken install, a file
+# more is a leak from the build (a header in the tool's package, a test program, an absolute path
 # from the build machine) or something installed that no check here looks at.
-cat >"$work/expected" <<'FILES'
+files_of() { # <deb>: mode and path of each file, sorted by path
+    dpkg-deb -c "$1" | awk '{print $1, $2, $6, $7, $8}' | while read -r mode owner path arrow target; do
+        [ "$owner" = root/root ] || fail "$path is owned by $owner"
+        [[ $mode == d* ]] || echo "$mode $path${arrow:+ $arrow $target}"
+    done | LC_ALL=C sort -k2,2
+}
+check_files() { # <deb>; the expected list on stdin
+    cat >"$work/expected"
+    files_of "$1" >"$work/files"
+    echo "-- $(basename "$1")"
+    cat "$work/files"
+    diff -u "$work/expected" "$work/files" >&2 \
+        || fail "$(basename "$1")'s files differ from the list above (- expected, + in the package)"
+}
+check_files "$deb" <<'FILES'
 -rwxr-xr-x ./usr/bin/tarnovid
 -rwxr-xr-x ./usr/bin/tarnovid-board
 -rwxr-xr-x ./usr/bin/tarnovid-demo
@@ -67,16 +111,67 @@ cat >"$work/expected" <<'FILES'
 -rw-r--r-- ./usr/share/man/man1/tarnovidctl.1.gz
 -rw-r--r-- ./usr/share/metainfo/io.github.dravelko.Tarnovid.metainfo.xml
 FILES
-while read -r mode owner path; do
-    [ "$owner" = root/root ] || fail "$path is owned by $owner"
-    [[ $mode == d* ]] || echo "$mode $path"
-done <"$work/list" | LC_ALL=C sort -k2,2 >"$work/files"
-diff -u "$work/expected" "$work/files" >&2 \
-    || fail "the package's files differ from the list above (- expected, + in the package)"
+check_files "$libdeb" <<FILES
+lrwxrwxrwx ./$lib/libtarnovid.so.1 -> libtarnovid.so.$version
+-rw-r--r-- ./$lib/libtarnovid.so.$version
+-rw-r--r-- ./usr/share/doc/libtarnovid1/changelog.gz
+-rw-r--r-- ./usr/share/doc/libtarnovid1/copyright
+-rw-r--r-- ./usr/share/lintian/overrides/libtarnovid1
+FILES
+check_files "$devdeb" <<FILES
+-rw-r--r-- ./usr/include/tarnovid.h
+-rw-r--r-- ./$lib/cmake/Tarnovid/TarnovidConfig.cmake
+-rw-r--r-- ./$lib/cmake/Tarnovid/TarnovidConfigVersion.cmake
+-rw-r--r-- ./$lib/cmake/Tarnovid/TarnovidTargets-$(sed -n 's/^CMAKE_BUILD_TYPE:STRING=//p' "$build/CMakeCache.txt" | tr '[:upper:]' '[:lower:]').cmake
+-rw-r--r-- ./$lib/cmake/Tarnovid/TarnovidTargets.cmake
+lrwxrwxrwx ./$lib/libtarnovid.so -> libtarnovid.so.1
+-rw-r--r-- ./$lib/pkgconfig/tarnovid.pc
+-rw-r--r-- ./usr/share/doc/libtarnovid-dev/changelog.gz
+-rw-r--r-- ./usr/share/doc/libtarnovid-dev/copyright
+-rw-r--r-- ./usr/share/lintian/overrides/libtarnovid-dev
+-rw-r--r-- ./usr/share/man/man3/tarnovid.3.gz
+FILES
+check_files "$pydeb" <<'FILES'
+-rw-r--r-- ./usr/lib/python3/dist-packages/tarnovid.py
+-rw-r--r-- ./usr/share/doc/python3-tarnovid/changelog.gz
+-rw-r--r-- ./usr/share/doc/python3-tarnovid/copyright
+-rw-r--r-- ./usr/share/lintian/overrides/python3-tarnovid
+FILES
+
+for d in "${debs[@]}"; do
+    dpkg-deb -x "$d" "$work/root"
+done
+
+echo "== the library's control files"
+dpkg-deb -e "$libdeb" "$work/libcontrol"
+# Other packages' dependencies on the library come from these: any 1.x from this one on will do.
+grep -qx "libtarnovid 1 libtarnovid1 (>= $version)" "$work/libcontrol/shlibs" ||
+    fail "shlibs says: $(cat "$work/libcontrol/shlibs")"
+grep -qx 'activate-noawait ldconfig' "$work/libcontrol/triggers" ||
+    fail "the library's package does not trigger ldconfig"
+# The symbols file names what the library exports, no more and no less.
+diff -u <(sed -n 's/^ \(tarnovid_[a-z_]*\)@Base .*/\1/p' "$work/libcontrol/symbols" | LC_ALL=C sort) \
+    <(nm -D --defined-only "$work/root/$lib/libtarnovid.so.$version" | awk '{print $NF}' | LC_ALL=C sort) >&2 ||
+    fail "the symbols file and the library's exports differ (- symbols file, + exported)"
+
+echo "== the packaged programs and module on the packaged library"
+# Found by its SONAME through the loader, as once installed (the programs carry no search path).
+out=$(LD_LIBRARY_PATH=$work/root/$lib QT_QPA_PLATFORM=offscreen \
+    "$work/root/usr/bin/tarnovidctl" --board demo get -v) || fail "tarnovidctl --board demo get failed"
+[ "$out" = "T2=0 T3=0 T4=0 raw=0x00" ] || fail "tarnovidctl --board demo get -v printed '$out'"
+/usr/bin/python3 -c 'import sys; sys.exit("/usr/lib/python3/dist-packages" not in sys.path)' ||
+    fail "Debian's python3 does not look in /usr/lib/python3/dist-packages"
+out=$(cd "$work" && LD_LIBRARY_PATH=$work/root/$lib PYTHONPATH=$work/root/usr/lib/python3/dist-packages \
+    /usr/bin/python3 -c '
+import tarnovid
+with tarnovid.open("demo") as board:
+    board.set_outputs(0x03)
+    print(board.read_inputs())') || fail "the packaged Python module did not run"
+[ "$out" = 3 ] || fail "the packaged Python module read '$out' from the demo board"
+echo "ok: tarnovidctl and the Python module use the packaged library"
 
 # Man pages as Debian ships them: gzip with neither a name nor a time stamp inside, so the
 # package is the same whenever it is built.
-dpkg-deb -x "$deb" "$work/root"
 for page in "$work"/root/usr/share/man/man*/*.gz; do
     gzip -t "$page" || fail "$page is not a whole gzip file"
     [ "$(od -An -tu4 -j4 -N4 "$page" | tr -d ' ')" = 0 ] || fail "$page carries a time stamp (not gzip -n)"
@@ -122,18 +217,19 @@ run_script postrm purge "$work/stub" 0 0
 [ "$(reloads)" = 0 ] || fail "postrm purge reloaded the rules"
 
 echo "== changelog and lintian"
-dpkg-deb -x "$deb" "$work/root"
-# Every release needs its changelog entry, and lintian does not compare the two.
-newest=$(zcat "$work/root/usr/share/doc/tarnovid/changelog.gz" | sed -n '1s/^tarnovid (\([^)]*\)).*/\1/p')
-[ "$newest" = "$version" ] || fail "newest changelog entry is '$newest', the package is $version"
+for package in tarnovid libtarnovid1 libtarnovid-dev python3-tarnovid; do
+    # Every release needs its changelog entry, and lintian does not compare the two.
+    newest=$(zcat "$work/root/usr/share/doc/$package/changelog.gz" | sed -n '1s/^tarnovid (\([^)]*\)).*/\1/p')
+    [ "$newest" = "$version" ] || fail "$package: newest changelog entry is '$newest', the package is $version"
 
-# An override hides a tag for good, so each one carries the reason it is right:
-# a comment opens the block of override lines it explains.
-awk '/^[[:space:]]*$/ { explained = 0; next }
-     /^#/ { explained = 1; next }
-     !explained { print "packaging/tarnovid.lintian-overrides:" FNR ": no comment explains: " $0; bad = 1 }
-     END { exit bad }' "$work/root/usr/share/lintian/overrides/tarnovid" >&2 \
-    || fail "lintian overrides without a reason"
+    # An override hides a tag for good, so each one carries the reason it is right:
+    # a comment opens the block of override lines it explains.
+    awk -v package="$package" '/^[[:space:]]*$/ { explained = 0; next }
+         /^#/ { explained = 1; next }
+         !explained { print package "'"'"'s lintian overrides:" FNR ": no comment explains: " $0; bad = 1 }
+         END { exit bad }' "$work/root/usr/share/lintian/overrides/$package" >&2 \
+        || fail "lintian overrides without a reason"
+done
 
 if ! command -v lintian >/dev/null; then
     echo "SKIP: the checks above passed, but lintian is missing (scripts/setup packaging)"
@@ -141,12 +237,12 @@ if ! command -v lintian >/dev/null; then
 fi
 # Not --show-overrides: with it, overridden tags count towards --fail-on too.
 status=0
-lintian --display-info --fail-on error,warning "$deb" >"$work/lintian" 2>"$work/lintian.err" || status=$?
+lintian --display-info --fail-on error,warning "${debs[@]}" >"$work/lintian" 2>"$work/lintian.err" || status=$?
 grep -v 'running with root privileges' "$work/lintian.err" >&2 || true
 cat "$work/lintian"
 [ "$status" = 0 ] || fail "lintian reports errors or warnings that no override explains (exit $status)"
 # A tag that is fixed leaves its override behind, ready to hide its return.
-! grep -E '^[EWI]: tarnovid: (unused|mismatched)-override' "$work/lintian" \
-    || fail "stale lintian overrides: remove them from packaging/tarnovid.lintian-overrides"
+! grep -E '^[EWI]: [a-z0-9-]+: (unused|mismatched)-override' "$work/lintian" \
+    || fail "stale lintian overrides: remove them from packaging/tarnovid.lintian-overrides or packaging/library/"
 
-echo "OK: $(basename "$deb")"
+echo "OK: $(cd "$work/out" && echo *.deb)"

@@ -1,6 +1,8 @@
 // tarnovidctl as a script sees it: its command line, stdout, stderr and exit code, with the
-// simulated board underneath, and beside the real window on the same board.
+// simulated board underneath (handed to the C library the tool goes through), and beside the
+// real window on the same board.
 
+#include "backend_hook.h"
 #include "board_facts.h"
 #include "board_report.h"
 #include "colours.h"
@@ -45,7 +47,8 @@ Run runCtl(
     Run run;
     QTextStream out(&run.out);
     QTextStream err(&run.err);
-    const Environment env{std::move(backend), out, err, nullptr, std::move(interrupted)};
+    const lib::SystemDevicesOverride devices(std::move(backend));
+    const Environment env{out, err, nullptr, std::move(interrupted)};
     run.code = runCommandLine(QStringList{QStringLiteral("tarnovidctl")} + args, env);
     return run;
 }
@@ -307,8 +310,8 @@ void TarnovidctlTest::interruptEndsWatchCleanly() {
     QTextStream out(&run.out);
     QTextStream err(&run.err);
     int caught = 0;
-    const Environment env{backend, out, err, [&] { ++caught; },
-                          [&] { return run.out.count('\n') >= 1; }};
+    const lib::SystemDevicesOverride devices(backend);
+    const Environment env{out, err, [&] { ++caught; }, [&] { return run.out.count('\n') >= 1; }};
     QElapsedTimer clock;
     clock.start();
     run.code = runCommandLine({"tarnovidctl", "watch", "--interval", "1000"}, env);
@@ -397,7 +400,8 @@ void TarnovidctlTest::everyFailureHasItsExitCodeAndOneLine() {
     QTextStream out(&gone);
     QString errors;
     QTextStream err(&errors);
-    const Environment env{backend, out, err, nullptr, [] { return false; }};
+    const lib::SystemDevicesOverride devices(backend);
+    const Environment env{out, err, nullptr, [] { return false; }};
     QCOMPARE(runCommandLine({"tarnovidctl", "watch", "--interval", "5"}, env), int(kExitFailed));
     QCOMPARE(errors.count('\n'), 1);
     QCOMPARE(board->closeCount(), board->openCount());

@@ -1,8 +1,8 @@
 // The real window on a board that lives in this process: its inputs T2, T3, T4 are wired to its
 // outputs D0, D1, D2, so someone without hardware sees "Upisi" and "Ocitaj" do their work.
 
+#include "demo_board.h"
 #include "fonts.h"
-#include "sim_board.h"
 #include "usbport01.h"
 
 #include <QApplication>
@@ -16,10 +16,7 @@ int main(int argc, char* argv[]) {
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/tarnovid.svg")));
     QApplication::setApplicationName(QStringLiteral("tarnovid-demo"));
 
-    auto backend = std::make_shared<tarnovid::SimBackend>();
-    backend->addTarnovid("demo/tarnovid")->wireInputsToOutputs(true);
-
-    tarnovid::Usbport01 window(backend);
+    tarnovid::Usbport01 window(tarnovid::makeDemoBackend());
     window.show();
     return app.exec();
 }

@@ -2,109 +2,104 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <algorithm>
+#include <tarnovid.h>
 
 namespace tarnovid::ctl {
 
 namespace {
 
-QString text(const std::string& utf8) { return QString::fromStdString(utf8); }
+QString text(const char* utf8) { return QString::fromUtf8(utf8); }
 
 QString hex4(long long value) { return QStringLiteral("0x%1").arg(value, 4, 16, QLatin1Char('0')); }
 
-QString busName(HidBus bus) {
+QString busName(int bus) {
     switch (bus) {
-    case HidBus::Usb:
+    case TARNOVID_BUS_USB:
         return QStringLiteral("USB");
-    case HidBus::Bluetooth:
+    case TARNOVID_BUS_BLUETOOTH:
         return QStringLiteral("Bluetooth");
-    case HidBus::I2c:
+    case TARNOVID_BUS_I2C:
         return QStringLiteral("I2C");
-    case HidBus::Spi:
+    case TARNOVID_BUS_SPI:
         return QStringLiteral("SPI");
-    case HidBus::Unknown:
-        break;
+    default:
+        return QStringLiteral("unknown");
     }
-    return QStringLiteral("unknown");
 }
 
-// One field of the rule: its name, and what the device has and the rule wants, as text and as
+// One of the board's marks: its name, and what the device has and a board has, as text and as
 // JSON values.
 struct Field {
-    MatchBit bit;
+    unsigned bit;
     const char* name;
     QString found, wanted;
     QJsonValue foundJson, wantedJson;
 };
 
-std::vector<Field> fields(const MatchRule& rule, const HidDeviceInfo& device) {
+std::vector<Field> fields(const ListedDevice& device) {
+    const QString manufacturer = QStringLiteral(TARNOVID_MANUFACTURER);
+    const QString product = QStringLiteral(TARNOVID_PRODUCT);
     return {
-        {kMatchVendorId, "vendor", hex4(device.vendorId), hex4(rule.vendorId), device.vendorId,
-         rule.vendorId},
-        {kMatchProductId, "product_id", hex4(device.productId), hex4(rule.productId),
-         device.productId, rule.productId},
-        {kMatchVersion, "release", hex4(device.releaseNumber), hex4(rule.version),
-         device.releaseNumber, rule.version},
-        {kMatchManufacturer, "manufacturer", quoted(text(device.manufacturer)),
-         quoted(text(rule.manufacturer)), text(device.manufacturer), text(rule.manufacturer)},
-        {kMatchProductString, "product", quoted(text(device.product)), quoted(text(rule.product)),
-         text(device.product), text(rule.product)},
-        {kMatchBusUsb, "bus", busName(device.bus), busName(HidBus::Usb), busName(device.bus),
-         busName(HidBus::Usb)},
+        {TARNOVID_DIFFERS_VENDOR_ID, "vendor", hex4(device.vendorId), hex4(TARNOVID_VENDOR_ID),
+         device.vendorId, TARNOVID_VENDOR_ID},
+        {TARNOVID_DIFFERS_PRODUCT_ID, "product_id", hex4(device.productId),
+         hex4(TARNOVID_PRODUCT_ID), device.productId, TARNOVID_PRODUCT_ID},
+        {TARNOVID_DIFFERS_RELEASE, "release", hex4(device.release), hex4(TARNOVID_RELEASE),
+         device.release, TARNOVID_RELEASE},
+        {TARNOVID_DIFFERS_MANUFACTURER, "manufacturer", quoted(device.manufacturer),
+         quoted(manufacturer), device.manufacturer, manufacturer},
+        {TARNOVID_DIFFERS_PRODUCT, "product", quoted(device.product), quoted(product),
+         device.product, product},
+        {TARNOVID_DIFFERS_BUS, "bus", busName(device.bus), busName(TARNOVID_BUS_USB),
+         busName(device.bus), busName(TARNOVID_BUS_USB)},
     };
 }
 
 } // namespace
 
-std::vector<ListedDevice> listDevices(const MatchRule& rule, std::vector<HidDeviceInfo> devices) {
-    std::vector<ListedDevice> listed;
-    for (HidDeviceInfo& info : devices) {
-        const int mismatches = mismatchedFields(rule, info);
-        listed.push_back({std::move(info), mismatches});
-    }
-    std::sort(listed.begin(), listed.end(), [](const ListedDevice& a, const ListedDevice& b) {
-        if ((a.mismatches == 0) != (b.mismatches == 0))
-            return a.mismatches == 0;
-        return a.info.path < b.info.path;
-    });
-    return listed;
+int listDevices(std::vector<ListedDevice>& devices) {
+    tarnovid_device* list = nullptr;
+    const int code = tarnovid_list(1, &list);
+    for (const tarnovid_device* it = list; it != nullptr; it = it->next)
+        devices.push_back({text(it->path), text(it->serial), text(it->manufacturer),
+                           text(it->product), it->vendor_id, it->product_id, it->release, it->bus,
+                           it->differs});
+    tarnovid_free_list(list);
+    return code;
 }
 
-QString mismatchText(const MatchRule& rule, const ListedDevice& device) {
+QString mismatchText(const ListedDevice& device) {
     QStringList parts;
-    for (const Field& field : fields(rule, device.info))
-        if (device.mismatches & field.bit)
+    for (const Field& field : fields(device))
+        if (device.differs & field.bit)
             parts += QStringLiteral("%1 %2 (wanted %3)")
                          .arg(QLatin1String(field.name), field.found, field.wanted);
     return parts.join(QStringLiteral(", "));
 }
 
-QString deviceLine(const MatchRule& rule, const ListedDevice& device) {
-    const HidDeviceInfo& info = device.info;
+QString deviceLine(const ListedDevice& device) {
     QString line = QStringLiteral("%1  serial %2  release %3  %4 %5")
-                       .arg(printable(text(info.path)), quoted(text(info.serialNumber)),
-                            hex4(info.releaseNumber), quoted(text(info.manufacturer)),
-                            quoted(text(info.product)));
-    if (device.mismatches != 0)
-        line += QStringLiteral("  differs: ") + mismatchText(rule, device);
+                       .arg(printable(device.path), quoted(device.serial), hex4(device.release),
+                            quoted(device.manufacturer), quoted(device.product));
+    if (device.differs != 0)
+        line += QStringLiteral("  differs: ") + mismatchText(device);
     return line;
 }
 
-QString deviceJson(const MatchRule& rule, const ListedDevice& device) {
-    const HidDeviceInfo& info = device.info;
+QString deviceJson(const ListedDevice& device) {
     QJsonObject object{
-        {QStringLiteral("path"), text(info.path)},
-        {QStringLiteral("serial"), text(info.serialNumber)},
-        {QStringLiteral("release"), info.releaseNumber},
-        {QStringLiteral("manufacturer"), text(info.manufacturer)},
-        {QStringLiteral("product"), text(info.product)},
-        {QStringLiteral("bus"), busName(info.bus)},
-        {QStringLiteral("matches"), device.mismatches == 0},
+        {QStringLiteral("path"), device.path},
+        {QStringLiteral("serial"), device.serial},
+        {QStringLiteral("release"), device.release},
+        {QStringLiteral("manufacturer"), device.manufacturer},
+        {QStringLiteral("product"), device.product},
+        {QStringLiteral("bus"), busName(device.bus)},
+        {QStringLiteral("matches"), device.differs == 0},
     };
-    if (device.mismatches != 0) {
+    if (device.differs != 0) {
         QJsonObject differs;
-        for (const Field& field : fields(rule, info))
-            if (device.mismatches & field.bit)
+        for (const Field& field : fields(device))
+            if (device.differs & field.bit)
                 differs.insert(QLatin1String(field.name),
                                QJsonObject{{QStringLiteral("found"), field.foundJson},
                                            {QStringLiteral("wanted"), field.wantedJson}});
@@ -113,21 +108,21 @@ QString deviceJson(const MatchRule& rule, const ListedDevice& device) {
     return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
 }
 
-QString lookalikesText(const MatchRule& rule, int lookalikes) {
+QString lookalikesText(int lookalikes) {
     const QString ids = QStringLiteral("%1:%2")
-                            .arg(rule.vendorId, 4, 16, QLatin1Char('0'))
-                            .arg(rule.productId, 4, 16, QLatin1Char('0'));
+                            .arg(TARNOVID_VENDOR_ID, 4, 16, QLatin1Char('0'))
+                            .arg(TARNOVID_PRODUCT_ID, 4, 16, QLatin1Char('0'));
     return QStringLiteral("%1 other %2 device%3 %4 not match")
         .arg(lookalikes)
         .arg(ids, lookalikes == 1 ? QString() : QStringLiteral("s"),
              lookalikes == 1 ? QStringLiteral("does") : QStringLiteral("do"));
 }
 
-QString countLine(const MatchRule& rule, int boards, int lookalikes, bool lookalikesListed) {
+QString countLine(int boards, int lookalikes, bool lookalikesListed) {
     QString line = QStringLiteral("%1 board%2").arg(boards).arg(boards == 1 ? "" : "s");
     if (lookalikes == 0)
         return line;
-    line += QStringLiteral("; ") + lookalikesText(rule, lookalikes);
+    line += QStringLiteral("; ") + lookalikesText(lookalikes);
     if (!lookalikesListed)
         line += QStringLiteral(" (--all lists them)");
     return line;

@@ -42,7 +42,8 @@ struct Options {
                            QStringLiteral("list: also devices that do not match, and why.")};
     QCommandLineOption board{QStringLiteral("board"),
                              QStringLiteral("set, get, watch: the board at this system path "
-                                            "(from list) instead of the first one."),
+                                            "(from list) instead of the first one; demo: a "
+                                            "simulated board."),
                              QStringLiteral("path")};
     QCommandLineOption interval{
         QStringLiteral("interval"),

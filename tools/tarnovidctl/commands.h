@@ -1,22 +1,19 @@
 #pragma once
-// The four commands on the link the window uses, with the window's match settings, framing and
-// read time-out. Results go to one stream, each error as one line to the other; the exit code
-// says what happened.
+// The four commands, through the C library (tarnovid.h) on the link the window uses, with the
+// window's match settings, framing and read time-out. Results go to one stream, each error as one
+// line to the other; the exit code says what happened.
 
 #include "command_line.h"
-#include "hid_backend.h"
 
 #include <QStringList>
 #include <QTextStream>
 #include <functional>
-#include <memory>
 
 namespace tarnovid::ctl {
 
 struct Environment {
-    std::shared_ptr<HidBackend> backend; // the system's HID devices
-    QTextStream& out;                    // results only
-    QTextStream& err;                    // errors, one line each
+    QTextStream& out; // results only
+    QTextStream& err; // errors, one line each
     // A watch calls the first as it starts and then ends at its next chance once the second
     // says Ctrl+C was pressed.
     std::function<void()> catchInterrupts;

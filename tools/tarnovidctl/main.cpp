@@ -1,4 +1,4 @@
-// tarnovidctl: the board from the command line, on the window's own link.
+// tarnovidctl: the board from the command line, through the C library on the window's own link.
 
 #include "commands.h"
 #include "interrupt.h"
@@ -24,8 +24,7 @@ int main(int argc, char* argv[]) {
     qInstallMessageHandler(quiet);
     QTextStream out(stdout);
     QTextStream err(stderr);
-    const tarnovid::ctl::Environment env{tarnovid::makeHidapiBackend(), out, err,
-                                         tarnovid::ctl::catchInterrupts,
+    const tarnovid::ctl::Environment env{out, err, tarnovid::ctl::catchInterrupts,
                                          tarnovid::ctl::interruptRequested};
     return tarnovid::ctl::runCommandLine(QCoreApplication::arguments(), env);
 }

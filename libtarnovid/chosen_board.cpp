@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace tarnovid::ctl {
+namespace tarnovid::lib {
 
 ChosenBoardBackend::ChosenBoardBackend(std::shared_ptr<HidBackend> system, std::string path)
     : system_(std::move(system))
@@ -18,10 +18,14 @@ std::vector<HidDeviceInfo> ChosenBoardBackend::enumerate(std::uint16_t vendorId,
 std::unique_ptr<HidDevice> ChosenBoardBackend::open(const std::string& path, std::string* error) {
     if (path != path_) { // the link only opens what enumerate listed; anything else is a mistake
         if (error != nullptr)
-            *error = "not the board chosen with --board";
+            *error = "not the board asked for by its path";
         return nullptr;
     }
     return system_->open(path, error);
 }
 
-} // namespace tarnovid::ctl
+std::thread ChosenBoardBackend::startThread(std::function<void()> body) {
+    return system_->startThread(std::move(body));
+}
+
+} // namespace tarnovid::lib

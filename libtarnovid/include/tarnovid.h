@@ -1,0 +1,156 @@
+/*
+ * libtarnovid: the USB Tarnovid board from C and from any language that can call C.
+ *
+ * The board has eight outputs D0..D7 and three inputs T2..T4. Open it, switch its outputs, read
+ * its inputs, close it:
+ *
+ *     tarnovid_board *board;
+ *     if (tarnovid_open(NULL, &board) == TARNOVID_OK) {
+ *         unsigned char inputs;
+ *         tarnovid_set_outputs(board, 0x81);     // D7 and D0 on
+ *         tarnovid_read_inputs(board, &inputs);  // bit 0 T2, bit 1 T3, bit 2 T4
+ *         tarnovid_close(board);
+ *     }
+ *
+ * Errors. Every call that can fail returns TARNOVID_OK (0) or one of the codes below, which are
+ * the exit codes of the command-line tool tarnovidctl for the same case. tarnovid_last_error()
+ * then says what happened, in one line. The library never aborts the program, never lets a C++
+ * exception out, and never prints.
+ *
+ * Time. No call waits for the board longer than this header says: a board that stops answering
+ * or stops taking reports makes the call fail with TARNOVID_NO_ANSWER once its time is up.
+ * tarnovid_set_outputs waits at most TARNOVID_TIMEOUT_MS (500 ms) for the board to take the
+ * report; tarnovid_read_inputs at most that for the request and again for the answer (1 s in
+ * all); tarnovid_open, tarnovid_list and tarnovid_close never wait for the board, only for the
+ * system. While another thread's call is running on the same board, a call first waits for it,
+ * at most TARNOVID_BUSY_WAIT_MS (1.5 s), and fails with TARNOVID_NO_ANSWER if it is still
+ * running then.
+ *
+ * Threads. Every function may be called from any thread. Different boards are independent. One
+ * board may be used from several threads: the library runs their calls on it one at a time, in
+ * no particular order (see Time). tarnovid_close must not run while another thread is still in
+ * a call on the same board, and the board must not be used after it. tarnovid_last_error()
+ * belongs to the calling thread. Each open board has one thread of the library's own that does
+ * all I/O on the device.
+ *
+ * After TARNOVID_BOARD_LOST (the board was unplugged, say) the board stays lost: close it and
+ * open it again once it is back.
+ */
+#ifndef TARNOVID_H
+#define TARNOVID_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(TARNOVID_BUILDING) && defined(_WIN32)
+#define TARNOVID_API __declspec(dllexport)
+#elif defined(TARNOVID_BUILDING) && defined(__GNUC__)
+#define TARNOVID_API __attribute__((visibility("default")))
+#else
+#define TARNOVID_API
+#endif
+
+#define TARNOVID_VERSION_MAJOR 1
+#define TARNOVID_VERSION_MINOR 0
+#define TARNOVID_VERSION_PATCH 0
+
+/* Results. The numbers are tarnovidctl's exit codes. */
+#define TARNOVID_OK 0
+#define TARNOVID_FAILED 1        /* the board could not be opened for another reason; any other */
+#define TARNOVID_BAD_ARGUMENT 2  /* NULL where a pointer is needed, an empty path */
+#define TARNOVID_NO_BOARD 3      /* no matching board (at that path) */
+#define TARNOVID_ACCESS_DENIED 4 /* the system refused the board for want of permission */
+#define TARNOVID_NO_ANSWER 5     /* the board did not answer, or take a report, in time */
+#define TARNOVID_BOARD_LOST 6    /* the board went away (now or in an earlier call) */
+
+/* Longest wait for the board: for it to take one report, or for one answer. */
+#define TARNOVID_TIMEOUT_MS 500
+/* Longest wait for another thread's call on the same board to end. */
+#define TARNOVID_BUSY_WAIT_MS 1500
+
+/* What makes a board: how it identifies itself on USB. */
+#define TARNOVID_VENDOR_ID 0x1234
+#define TARNOVID_PRODUCT_ID 0x0001
+#define TARNOVID_RELEASE 0x0001
+#define TARNOVID_MANUFACTURER "Dravelko"
+#define TARNOVID_PRODUCT "USB Tarnovid"
+
+/* The path of the simulated board: its inputs T2, T3, T4 follow its outputs D0, D1, D2. It is
+   the board of tarnovid-demo and lives as long as the program; every open of it in one program
+   meets the same board. It is never listed. */
+#define TARNOVID_DEMO "demo"
+
+typedef struct tarnovid_board tarnovid_board;
+
+/* Opens a board: the first matching one (in path order) for NULL, the one at `path` (as
+   tarnovid_list gives it), or the simulated board for "demo". *board is set on success and NULL
+   otherwise. */
+TARNOVID_API int tarnovid_open(const char* path, tarnovid_board** board);
+
+/* Bit i of `outputs` drives Di (1 = on). Returns once the board has taken the report. */
+TARNOVID_API int tarnovid_set_outputs(tarnovid_board* board, unsigned char outputs);
+
+/* Asks the board for its inputs and waits for its answer: bit 0 T2, bit 1 T3, bit 2 T4 (the
+   other bits as the board sends them). *inputs is left alone on failure. */
+TARNOVID_API int tarnovid_read_inputs(tarnovid_board* board, unsigned char* inputs);
+
+/* Gives the board up. NULL is fine. Never waits for a report stuck in the system. */
+TARNOVID_API void tarnovid_close(tarnovid_board* board);
+
+/* A short English text for a result code, never NULL. */
+TARNOVID_API const char* tarnovid_strerror(int code);
+
+/* What the calling thread's last call that can fail ran into, in one line of UTF-8 ("" after a
+   call that succeeded): the path and the system's reason for a refused open, and what to do
+   about a permission problem. Valid until this thread's next call into the library. */
+TARNOVID_API const char* tarnovid_last_error(void);
+
+/* The library's version, "1.0.0": the one loaded at run time, which may be newer than the
+   header's TARNOVID_VERSION_*. */
+TARNOVID_API const char* tarnovid_version(void);
+
+/* The bus a device sits on. */
+#define TARNOVID_BUS_UNKNOWN 0
+#define TARNOVID_BUS_USB 1
+#define TARNOVID_BUS_BLUETOOTH 2
+#define TARNOVID_BUS_I2C 3
+#define TARNOVID_BUS_SPI 4
+
+/* Which of a board's marks a device lacks (bits of tarnovid_device.differs). */
+#define TARNOVID_DIFFERS_VENDOR_ID 1    /* not TARNOVID_VENDOR_ID */
+#define TARNOVID_DIFFERS_PRODUCT_ID 2   /* not TARNOVID_PRODUCT_ID */
+#define TARNOVID_DIFFERS_RELEASE 4      /* bcdDevice not TARNOVID_RELEASE */
+#define TARNOVID_DIFFERS_MANUFACTURER 8 /* not exactly TARNOVID_MANUFACTURER */
+#define TARNOVID_DIFFERS_PRODUCT 16     /* not exactly TARNOVID_PRODUCT */
+#define TARNOVID_DIFFERS_BUS 32         /* not on USB */
+
+/* One HID device, as the system describes it before it is opened. The library allocates these;
+   later versions may add fields at the end, so never allocate, copy or size one yourself. */
+typedef struct tarnovid_device tarnovid_device;
+struct tarnovid_device {
+    tarnovid_device* next;    /* NULL after the last */
+    const char* path;         /* the system's name for it; hand it to tarnovid_open */
+    const char* serial;       /* UTF-8, "" when the device has none */
+    const char* manufacturer; /* UTF-8 */
+    const char* product;      /* UTF-8 */
+    unsigned short vendor_id;
+    unsigned short product_id;
+    unsigned short release; /* bcdDevice */
+    int bus;                /* TARNOVID_BUS_* */
+    unsigned int differs;   /* TARNOVID_DIFFERS_* bits; 0 for a board */
+};
+
+/* The boards plugged in, in the order tarnovid_open(NULL) takes them; with `all` non-zero also
+   the 1234:0001 devices that are no board (each with what differs), after the boards. *devices
+   is NULL when there is none. Free the list with tarnovid_free_list. */
+TARNOVID_API int tarnovid_list(int all, tarnovid_device** devices);
+
+/* Frees a list from tarnovid_list. NULL is fine. */
+TARNOVID_API void tarnovid_free_list(tarnovid_device* devices);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* TARNOVID_H */

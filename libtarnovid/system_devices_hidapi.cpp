@@ -1,0 +1,9 @@
+// The shipped library's system devices: hidapi.
+
+#include "board_access.h"
+
+namespace tarnovid::lib {
+
+std::shared_ptr<HidBackend> makeSystemDevices() { return makeHidapiBackend(); }
+
+} // namespace tarnovid::lib

@@ -1,0 +1,365 @@
+// The C library as a C program meets it: result codes, tarnovid_last_error()'s words, the time
+// every call may take, the list, threads; on simulated boards handed in for the system's devices,
+// and on the built-in demo board.
+
+#include "backend_hook.h"
+#include "board_facts.h"
+#include "board_report.h"
+#include "sim_board.h"
+#include "stall_breaker.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+#include <atomic>
+#include <cstring>
+#include <set>
+#include <tarnovid.h>
+#include <thread>
+#include <vector>
+
+using namespace tarnovid;
+
+namespace {
+
+std::string lastError() { return tarnovid_last_error(); }
+
+// A board opened on `devices` for the system's, or the code the open failed with.
+struct Opened {
+    int code = -1;
+    tarnovid_board* board = nullptr;
+    std::string error;
+    ~Opened() { tarnovid_close(board); }
+};
+
+void openOn(Opened& opened, std::shared_ptr<HidBackend> devices, const char* path = nullptr) {
+    const lib::SystemDevicesOverride use(std::move(devices));
+    opened.board = reinterpret_cast<tarnovid_board*>(&opened); // must be reset on failure
+    opened.code = tarnovid_open(path, &opened.board);
+    opened.error = lastError();
+}
+
+class BusyBackend : public SimBackend {
+public:
+    std::unique_ptr<HidDevice> open(const std::string&, std::string* error) override {
+        *error = "Device or resource busy";
+        return nullptr;
+    }
+};
+
+// The system's device list itself fails (udev gone, out of memory).
+class BrokenBackend : public SimBackend {
+public:
+    std::vector<HidDeviceInfo> enumerate(std::uint16_t, std::uint16_t) override {
+        throw std::runtime_error("the device list is gone");
+    }
+};
+
+double msSince(const QElapsedTimer& clock) { return double(clock.nsecsElapsed()) / 1e6; }
+
+} // namespace
+
+class LibTarnovidTest : public QObject {
+    Q_OBJECT
+private slots:
+    void everyCallRefusesWhatItCannotUse();
+    void demoBoardIsWiredAndOneBoardPerProgram();
+    void openFailuresHaveTheirCodesAndWords();
+    void callsAreBoundedWhateverTheBoardDoes();
+    void oneBoardFromSeveralThreads();
+    void listGivesEveryFieldAndWhatDiffers();
+};
+
+void LibTarnovidTest::everyCallRefusesWhatItCannotUse() {
+    unsigned char inputs = 0x55;
+    QCOMPARE(tarnovid_open(nullptr, nullptr), TARNOVID_BAD_ARGUMENT);
+    QVERIFY2(lastError().find("board is NULL") != std::string::npos, tarnovid_last_error());
+    tarnovid_board* board = nullptr;
+    QCOMPARE(tarnovid_open("", &board), TARNOVID_BAD_ARGUMENT);
+    QVERIFY(board == nullptr);
+    QCOMPARE(tarnovid_set_outputs(nullptr, 1), TARNOVID_BAD_ARGUMENT);
+    QCOMPARE(tarnovid_read_inputs(nullptr, &inputs), TARNOVID_BAD_ARGUMENT);
+    QCOMPARE(tarnovid_list(1, nullptr), TARNOVID_BAD_ARGUMENT);
+    QCOMPARE(tarnovid_open(TARNOVID_DEMO, &board), TARNOVID_OK);
+    QCOMPARE(lastError(), std::string()); // a call that succeeds leaves nothing behind
+    QCOMPARE(tarnovid_read_inputs(board, nullptr), TARNOVID_BAD_ARGUMENT);
+    QVERIFY2(lastError() == "tarnovid_read_inputs: inputs is NULL", tarnovid_last_error());
+    QCOMPARE(inputs, 0x55); // left alone
+    tarnovid_close(board);
+    tarnovid_close(nullptr);
+    tarnovid_free_list(nullptr);
+
+    // Each code has its own words, and a code the library never returns is said to be unknown.
+    std::set<std::string> texts;
+    for (int code = TARNOVID_OK; code <= TARNOVID_BOARD_LOST; ++code)
+        texts.insert(tarnovid_strerror(code));
+    QCOMPARE(texts.size(), std::size_t(7));
+    QCOMPARE(std::string(tarnovid_strerror(42)), std::string("unknown result code"));
+    QCOMPARE(std::string(tarnovid_version()), std::string(TARNOVID_TEST_VERSION));
+
+    // The detail belongs to the thread that failed.
+    std::thread([] { tarnovid_set_outputs(nullptr, 0); }).join();
+    QCOMPARE(lastError(), std::string("tarnovid_read_inputs: inputs is NULL"));
+}
+
+void LibTarnovidTest::demoBoardIsWiredAndOneBoardPerProgram() {
+    tarnovid_board* writer = nullptr;
+    tarnovid_board* reader = nullptr;
+    QCOMPARE(tarnovid_open(TARNOVID_DEMO, &writer), TARNOVID_OK);
+    QCOMPARE(tarnovid_open(TARNOVID_DEMO, &reader), TARNOVID_OK);
+    // T2, T3, T4 follow D0, D1, D2; the other outputs reach no input. What one handle writes the
+    // other reads: both are the same board, as two programs share a real one.
+    for (int outputs = 0; outputs < 256; ++outputs) {
+        unsigned char inputs = 0xFF;
+        QCOMPARE(tarnovid_set_outputs(writer, static_cast<unsigned char>(outputs)), TARNOVID_OK);
+        QCOMPARE(tarnovid_read_inputs(reader, &inputs), TARNOVID_OK);
+        QCOMPARE(int(inputs), outputs & 0x07);
+    }
+    tarnovid_close(writer);
+    tarnovid_close(reader);
+
+    // The demo board is no system device: never listed, never taken for the first board.
+    auto nothing = std::make_shared<SimBackend>();
+    const lib::SystemDevicesOverride use(nothing);
+    tarnovid_device* devices = nullptr;
+    QCOMPARE(tarnovid_list(1, &devices), TARNOVID_OK);
+    QVERIFY(devices == nullptr);
+    QCOMPARE(tarnovid_open(nullptr, &writer), TARNOVID_NO_BOARD);
+}
+
+void LibTarnovidTest::openFailuresHaveTheirCodesAndWords() {
+    Opened none;
+    openOn(none, std::make_shared<SimBackend>());
+    QCOMPARE(none.code, TARNOVID_NO_BOARD);
+    QVERIFY(none.board == nullptr);
+    QCOMPARE(none.error, std::string("no board found"));
+
+    auto backend = std::make_shared<SimBackend>();
+    HidDeviceInfo newer = tarnovidDeviceInfo("sim/c");
+    newer.releaseNumber = 2;
+    newer.bus = HidBus::Bluetooth;
+    backend->addBoard(newer);
+    Opened lookalike;
+    openOn(lookalike, backend);
+    QCOMPARE(lookalike.error,
+             std::string("no board found; 1 other 1234:0001 device does not match"));
+    Opened atLookalike;
+    openOn(atLookalike, backend, "sim/c");
+    QCOMPARE(atLookalike.code, TARNOVID_NO_BOARD);
+    QCOMPARE(atLookalike.error, std::string("no board at sim/c: it differs in release, bus"));
+
+    // A refusal names the board and the system's reason; for want of permission it says what to
+    // do, and the code tells the two apart.
+    auto board = backend->addTarnovid("sim/\x1b[31mred\n");
+    board->setRefuseOpen(true);
+    Opened denied;
+    openOn(denied, backend);
+    QCOMPARE(denied.code, TARNOVID_ACCESS_DENIED);
+    QVERIFY(denied.board == nullptr);
+    QVERIFY2(
+        denied.error.starts_with("access denied to sim/\\u{001b}[31mred\\n (Permission denied)"),
+        denied.error.c_str());
+    QVERIFY(denied.error.find_first_of("\n\r\x1b") == std::string::npos); // one line, no controls
+#ifdef Q_OS_LINUX
+    QVERIFY(denied.error.find("70-tarnovid.rules") != std::string::npos);
+#endif
+    auto busy = std::make_shared<BusyBackend>();
+    busy->addTarnovid();
+    Opened held;
+    openOn(held, busy);
+    QCOMPARE(held.code, TARNOVID_FAILED);
+    QCOMPARE(held.error, std::string("cannot open sim/tarnovid-0: Device or resource busy"));
+
+    // Whatever the system throws stays inside: a code comes back, not an exception.
+    Opened broken;
+    openOn(broken, std::make_shared<BrokenBackend>());
+    QCOMPARE(broken.code, TARNOVID_FAILED);
+    QCOMPARE(broken.error, std::string("cannot look for boards: the device list is gone"));
+    {
+        const lib::SystemDevicesOverride use(std::make_shared<BrokenBackend>());
+        tarnovid_device* devices = nullptr;
+        QCOMPARE(tarnovid_list(0, &devices), TARNOVID_FAILED);
+        QCOMPARE(lastError(), std::string("the device list is gone"));
+    }
+    auto noThreads = std::make_shared<SimBackend>();
+    auto spare = noThreads->addTarnovid("sim/a");
+    noThreads->setThreadStartFails(true);
+    Opened unserved;
+    openOn(unserved, noThreads, "sim/a"); // by path too: the path's filter keeps the fault
+    QCOMPARE(unserved.code, TARNOVID_FAILED);
+    QVERIFY2(unserved.error.starts_with("cannot open sim/a: cannot start its I/O thread"),
+             unserved.error.c_str());
+    QCOMPARE(spare->openCount(), spare->closeCount()); // nothing half-open left behind
+}
+
+void LibTarnovidTest::callsAreBoundedWhateverTheBoardDoes() {
+    auto backend = std::make_shared<SimBackend>();
+    auto board = backend->addTarnovid();
+    Opened opened;
+    openOn(opened, backend);
+    QCOMPARE(opened.code, TARNOVID_OK);
+    tarnovid_board* handle = opened.board;
+    unsigned char inputs = 0;
+
+    board->setInputs(0x05);
+    board->setAnswerLength(1); // a one-byte answer carries all there is
+    QCOMPARE(tarnovid_read_inputs(handle, &inputs), TARNOVID_OK);
+    QCOMPARE(inputs, 0x05);
+    QCOMPARE(board->writes().back(), test::boardReport(board::kReadInputs, 0x00));
+
+    // A board that never answers: the read gives up after the link's wait, not later.
+    board->setStall(true);
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(tarnovid_read_inputs(handle, &inputs), TARNOVID_NO_ANSWER);
+    QVERIFY2(msSince(clock) >= TARNOVID_TIMEOUT_MS && msSince(clock) < 2 * TARNOVID_TIMEOUT_MS,
+             qPrintable(QString::number(msSince(clock))));
+    QCOMPARE(lastError(), std::string("no answer: the board did not answer within 500 ms"));
+    board->setStall(false);
+
+    // A board that stops taking reports: the set gives up after the wait; the read after it fails
+    // at once, since its request could not even be sent; closing does not wait for the report
+    // still stuck in the device.
+    board->setWriteStall(true);
+    const test::StallBreaker breaker(board, std::chrono::seconds(5));
+    clock.restart();
+    QCOMPARE(tarnovid_set_outputs(handle, 0x81), TARNOVID_NO_ANSWER);
+    QVERIFY2(msSince(clock) < TARNOVID_TIMEOUT_MS + 300,
+             qPrintable(QString::number(msSince(clock))));
+    QVERIFY2(lastError().starts_with("not taken: "), tarnovid_last_error());
+    clock.restart();
+    QCOMPARE(tarnovid_read_inputs(handle, &inputs), TARNOVID_NO_ANSWER);
+    QVERIFY(msSince(clock) < 100);
+    clock.restart();
+    tarnovid_close(handle);
+    opened.board = nullptr;
+    QVERIFY2(msSince(clock) < 100, qPrintable(QString::number(msSince(clock))));
+    board->setWriteStall(false);
+
+    // Unplugged during a read: lost at once, and the board stays lost until opened again.
+    openOn(opened, backend);
+    board->setAnswerDelayMs(300);
+    std::thread unplug([board] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        board->unplug();
+    });
+    clock.restart();
+    QCOMPARE(tarnovid_read_inputs(opened.board, &inputs), TARNOVID_BOARD_LOST);
+    unplug.join();
+    QVERIFY(msSince(clock) < 250);
+    QVERIFY2(lastError().starts_with("board lost: "), tarnovid_last_error());
+    board->plug();
+    QCOMPARE(tarnovid_set_outputs(opened.board, 1), TARNOVID_BOARD_LOST);
+    QVERIFY2(lastError().find("open it again") != std::string::npos, tarnovid_last_error());
+}
+
+void LibTarnovidTest::oneBoardFromSeveralThreads() {
+    auto backend = std::make_shared<SimBackend>();
+    auto board = backend->addTarnovid();
+    board->wireInputsToOutputs(true);
+    board->setAnswerDelayMs(1);
+    Opened opened;
+    openOn(opened, backend);
+    QCOMPARE(opened.code, TARNOVID_OK);
+
+    // Many calls from four threads at once all succeed, one at a time on the link; every read
+    // gets an answer of its own request, so the board sees exactly one request per call.
+    constexpr int kThreads = 4;
+    constexpr int kRounds = 100;
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kRounds; ++i) {
+                unsigned char inputs = 0;
+                if (tarnovid_set_outputs(opened.board, static_cast<unsigned char>(t)) != 0 ||
+                    tarnovid_read_inputs(opened.board, &inputs) != 0 || inputs > 0x07)
+                    ++failures;
+            }
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    QCOMPARE(failures.load(), 0);
+    QCOMPARE(board->writes().size(), std::size_t(2 * kThreads * kRounds));
+
+    // Behind a board that never answers, each call waits its turn for a bounded time: a queue of
+    // reads longer than that wait fails with the code of a board that did not answer.
+    board->setStall(true);
+    constexpr int kWaiting = 6;
+    std::vector<std::string> said(kWaiting);
+    std::vector<double> took(kWaiting);
+    std::vector<int> codes(kWaiting);
+    threads.clear();
+    for (int t = 0; t < kWaiting; ++t)
+        threads.emplace_back([&, t] {
+            QElapsedTimer clock;
+            clock.start();
+            unsigned char inputs = 0;
+            codes[t] = tarnovid_read_inputs(opened.board, &inputs);
+            took[t] = msSince(clock);
+            said[t] = lastError();
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    int waitedInVain = 0;
+    for (int t = 0; t < kWaiting; ++t) {
+        QCOMPARE(codes[t], TARNOVID_NO_ANSWER);
+        QVERIFY2(took[t] < TARNOVID_BUSY_WAIT_MS + TARNOVID_TIMEOUT_MS + 400,
+                 qPrintable(QString::number(took[t])));
+        waitedInVain += said[t].find("another thread's call") != std::string::npos;
+    }
+    QVERIFY(waitedInVain >= 1);
+}
+
+void LibTarnovidTest::listGivesEveryFieldAndWhatDiffers() {
+    auto backend = std::make_shared<SimBackend>();
+    HidDeviceInfo second = tarnovidDeviceInfo("sim/b");
+    HidDeviceInfo first = tarnovidDeviceInfo("sim/a");
+    first.serialNumber = "A1";
+    HidDeviceInfo odd = tarnovidDeviceInfo("sim/0"); // sorts first by path, but is no board
+    odd.manufacturer = "DRAVELKO";
+    odd.product = "USB Tarnovid \xe2\x9c\x93";
+    odd.bus = HidBus::I2c;
+    HidDeviceInfo mouse = tarnovidDeviceInfo("sim/m");
+    mouse.vendorId = 0x046d; // not even a lookalike
+    auto secondBoard = backend->addBoard(second);
+    backend->addBoard(odd);
+    auto firstBoard = backend->addBoard(first);
+    backend->addBoard(mouse);
+    const lib::SystemDevicesOverride use(backend);
+
+    tarnovid_device* boards = nullptr;
+    QCOMPARE(tarnovid_list(0, &boards), TARNOVID_OK);
+    QVERIFY(boards != nullptr && boards->next != nullptr && boards->next->next == nullptr);
+    QCOMPARE(std::string(boards->path), std::string("sim/a"));
+    QCOMPARE(std::string(boards->serial), std::string("A1"));
+    QCOMPARE(std::string(boards->manufacturer), std::string(TARNOVID_MANUFACTURER));
+    QCOMPARE(std::string(boards->product), std::string(TARNOVID_PRODUCT));
+    QCOMPARE(int(boards->vendor_id), TARNOVID_VENDOR_ID);
+    QCOMPARE(int(boards->product_id), TARNOVID_PRODUCT_ID);
+    QCOMPARE(int(boards->release), TARNOVID_RELEASE);
+    QCOMPARE(boards->bus, TARNOVID_BUS_USB);
+    QCOMPARE(boards->differs, 0u);
+    QCOMPARE(std::string(boards->next->path), std::string("sim/b"));
+    tarnovid_free_list(boards);
+
+    tarnovid_device* all = nullptr;
+    QCOMPARE(tarnovid_list(1, &all), TARNOVID_OK);
+    const tarnovid_device* last = all->next->next;
+    QVERIFY(last != nullptr && last->next == nullptr); // the boards, then the one lookalike
+    QCOMPARE(std::string(last->path), std::string("sim/0"));
+    QCOMPARE(last->differs, unsigned(TARNOVID_DIFFERS_MANUFACTURER | TARNOVID_DIFFERS_PRODUCT |
+                                     TARNOVID_DIFFERS_BUS));
+    QCOMPARE(last->bus, TARNOVID_BUS_I2C);
+    QCOMPARE(std::string(last->product), odd.product);
+    tarnovid_free_list(all);
+
+    // The first board in that order is the one opened without a path.
+    tarnovid_board* board = nullptr;
+    QCOMPARE(tarnovid_open(nullptr, &board), TARNOVID_OK);
+    tarnovid_close(board);
+    QCOMPARE(firstBoard->openCount(), 1);
+    QCOMPARE(secondBoard->openCount(), 0);
+}
+
+QTEST_MAIN(LibTarnovidTest)
+#include "tst_libtarnovid.moc"
