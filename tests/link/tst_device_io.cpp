@@ -225,7 +225,9 @@ void DeviceIoTest::stopLeavesAStuckWriteToCloseTheDeviceAfterIt() {
     {
         DeviceIo io(std::move(sim.device), [&] { ++notices; });
         board->setWriteStall(true);
-        QCOMPARE(io.write(frame(board::kSetOutputs, 1), 50ms), DeviceIo::Write::TimedOut);
+        // The link's own wait, not less: a report the thread has not taken when the write gives
+        // up never goes out, and on a loaded machine the thread may first run 50 ms later.
+        QCOMPARE(io.write(frame(board::kSetOutputs, 1), 500ms), DeviceIo::Write::TimedOut);
         const test::StallBreaker breaker(board, 1000ms);
         QElapsedTimer clock;
         clock.start();
