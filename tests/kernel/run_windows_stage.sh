@@ -7,10 +7,10 @@ set -euo pipefail
 
 usage() {
     echo "usage: $0 --source-dir DIR --work-dir DIR --windows-build DIR --program EXE" \
-        "--standin DLL [--guest EXE...]" >&2
+        "--standin DLL --example EXE [--guest EXE...]" >&2
     exit 2
 }
-src= work= winbuild= program= standin=
+src= work= winbuild= program= standin= example=
 guests=() # Windows programs that check themselves and print their own result line
 while [ $# -gt 0 ]; do
     case "$1" in
@@ -19,13 +19,14 @@ while [ $# -gt 0 ]; do
         --windows-build) winbuild=$2 ;;
         --program) program=$2 ;;
         --standin) standin=$2 ;;
+        --example) example=$2 ;; # the C library's example, a program of the library's users
         --guest) guests+=("$2") ;;
         *) usage ;;
     esac
     shift 2 || usage
 done
-[ -n "$src" ] && [ -n "$work" ] && [ -n "$winbuild" ] && [ -n "$program" ] && [ -n "$standin" ] ||
-    usage
+[ -n "$src" ] && [ -n "$work" ] && [ -n "$winbuild" ] && [ -n "$program" ] && [ -n "$standin" ] &&
+    [ -n "$example" ] || usage
 
 # Guest time under TCG; a healthy run takes about half of it.
 boot_timeout=${TARNOVID_WINDOWS_STAGE_TIMEOUT:-720}
@@ -45,7 +46,7 @@ kdir=${kdir%/}
     skip "no kernel unpacked by the Linux kernel stage in $linux_build (./dev test -L kernel)"
 deb=$linux_build/tests/kernel/stage/debs/$(basename "$kdir").deb
 [ -f "$deb" ] || skip "the kernel package $deb is gone"
-for exe in "$program" "$standin" "${guests[@]}"; do
+for exe in "$program" "$standin" "$example" "${guests[@]}"; do
     [ -f "$exe" ] || skip "$exe is not built"
 done
 
@@ -107,12 +108,12 @@ mkdir -p "$shared"/{bin,as-built,with-standin,linux}
 install -m 0755 "$board" "$shared/linux/"
 install -m 0755 "$src/tests/kernel/windows_guest.sh" "$shared/"
 cp "$program" "$shared/as-built/"
-cp "$program" "$standin" "${guests[@]}" "$shared/with-standin/"
+cp "$program" "$standin" "$example" "${guests[@]}" "$shared/with-standin/"
 # The DLLs the programs import, found where the Windows build's own Wine runs find them.
 # shellcheck source=/dev/null
 . "$winbuild/wine-env.sh"
 IFS=';' read -r -a dll_dirs <<< "${TARNOVID_WINE_PATH//Z:/}"
-wanted=("$program" "${guests[@]}")
+wanted=("$program" "$example" "${guests[@]}")
 while [ ${#wanted[@]} -gt 0 ]; do
     file=${wanted[0]}
     wanted=("${wanted[@]:1}")
@@ -144,8 +145,9 @@ grep -aE '^(ok|FAIL|skip|FIGURE|windows guest|  \| |  \$|  board)' "$log.txt" ||
 grep -a 'TARNOVID-GUEST-RESULT' "$log.txt" || true
 failed=0
 grep -aq 'TARNOVID-GUEST-RESULT.*: FAIL' "$log.txt" && failed=1
-expected=("tarnovidctl.exe list" "tarnovidctl.exe set 0x81" "tarnovidctl.exe get"
-    "tarnovidctl.exe get --json" "tarnovidctl.exe watch --interval 50 (emulator stopped meanwhile)")
+expected=("tarnovidctl.exe list" "$(basename "$example")" "tarnovidctl.exe set 0x81"
+    "tarnovidctl.exe get" "tarnovidctl.exe get --json"
+    "tarnovidctl.exe watch --interval 50 (emulator stopped meanwhile)")
 for guest in "${guests[@]}"; do
     name=$(basename "$guest" .exe)
     expected+=("${name#tarnovid-guest-}")

@@ -107,6 +107,27 @@ check "$([ "$code" = 0 ] && echo "$out" | grep -q '"Dravelko" "USB Tarnovid"' &&
     "list names the board with its USB strings and counts one board"
 ctl_result list
 
+# The C library's example, as a program of the library's users would be: tarnovid.dll beside it,
+# the first board it finds. Each output on in turn; the emulator's inputs follow D0..D2. It ends
+# with every output off, before tarnovidctl's set below.
+example=$(ls "$standin"/tarnovid-running-light.exe)
+mark=$(wc -l < "$log")
+run_wine "$plain_overrides;cfgmgr32=n" 60 "$example"
+echo "  \$ $(basename "$example")   (exit code $code)"
+show /tmp/run.out.txt /tmp/run.err.txt
+check "$([ "$code" = 0 ] && [ "$(grep -c ' on: ' /tmp/run.out.txt)" = 8 ] &&
+    grep -qx 'D0 on: T2=1 T3=0 T4=0' /tmp/run.out.txt &&
+    grep -qx 'D1 on: T2=0 T3=1 T4=0' /tmp/run.out.txt &&
+    grep -qx 'D2 on: T2=0 T3=0 T4=1' /tmp/run.out.txt &&
+    grep -qx 'D7 on: T2=0 T3=0 T4=0' /tmp/run.out.txt && echo 1)" \
+    "the C library's example reads each output back on the inputs wired to it"
+received=$(tail -n +"$((mark + 1))" "$log" | grep -c ' out 64 bytes: f[bc]')
+check "$([ "$received" = 17 ] && echo 1)" \
+    "the emulator receives its 8 outputs, 8 read requests and the closing FB 00: $received reports"
+echo "FIGURE wine_$(basename "$example" .exe): $took s"
+echo "TARNOVID-GUEST-RESULT $(basename "$example"): $([ "$failed" = 0 ] && echo PASS || echo FAIL) ($took s)"
+failed=0
+
 mark=$(wc -l < "$log")
 run_wine "$plain_overrides;cfgmgr32=n" 60 "$ctl" set 0x81
 check "$([ "$code" = 0 ] && [ -z "$out$err" ] && echo 1)" "set 0x81 succeeds silently"

@@ -37,6 +37,7 @@ add_test(NAME kernel_windows_stage
     --windows-build ${CMAKE_BINARY_DIR}
     --program $<TARGET_FILE:tarnovidctl>
     --standin $<TARGET_FILE:tarnovid_cfgmgr32_standin>
+    --example $<TARGET_FILE:tarnovid-running-light>
     --guest $<TARGET_FILE:tarnovid-guest-link>)
 set_tests_properties(kernel_windows_stage PROPERTIES
   LABELS kernel SKIP_RETURN_CODE 77 TIMEOUT 900 RUN_SERIAL TRUE)
