@@ -1,7 +1,7 @@
 // The board calls of the C interface: open, set the outputs, read the inputs, close; each on the
 // link the window uses, with its match rule, framing and time-outs.
 
-#include "board_access.h"
+#include "device_sources.h"
 #include "board_facts.h"
 #include "board_link.h"
 #include "call_boundary.h"

@@ -1,7 +1,7 @@
 // tarnovid_list: the devices the match rule looks at, the boards first, as nodes a C caller walks
 // and hands back.
 
-#include "board_access.h"
+#include "device_sources.h"
 #include "call_boundary.h"
 #include "last_error.h"
 #include "tarnovid.h"

@@ -1,6 +1,6 @@
 // The shipped library's system devices: hidapi.
 
-#include "board_access.h"
+#include "device_sources.h"
 
 namespace tarnovid::lib {
 

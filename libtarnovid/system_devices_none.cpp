@@ -1,6 +1,6 @@
 // Test builds: no system devices. A test hands in a simulated board through backend_hook.h.
 
-#include "board_access.h"
+#include "device_sources.h"
 
 namespace tarnovid::lib {
 

@@ -12,8 +12,8 @@ target_link_libraries(tarnovid_guest_support PUBLIC Qt6::Core Qt6::Test PRIVATE 
 tarnovid_warnings(tarnovid_guest_support)
 
 add_executable(tarnovid-guest-link guest_link.cpp)
-target_link_libraries(tarnovid-guest-link PRIVATE tarnovid_guest_support tarnovid_link
-  tarnovid_hidapi)
+target_link_libraries(tarnovid-guest-link PRIVATE tarnovid_guest_support tarnovid_link_qt
+  tarnovid_link_system)
 tarnovid_warnings(tarnovid-guest-link)
 
 # The test-only cfgmgr32.dll that stands in for the configuration-manager calls Wine lacks; see

@@ -1,7 +1,7 @@
 // The system's devices of a test build of the shared library: two boards and a lookalike,
 // simulated, so that the Python module's list and open run through the real C interface.
 
-#include "board_access.h"
+#include "device_sources.h"
 #include "sim_board.h"
 
 namespace tarnovid::lib {

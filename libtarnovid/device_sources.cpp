@@ -1,4 +1,4 @@
-#include "board_access.h"
+#include "device_sources.h"
 
 #include "backend_hook.h"
 #include "demo_board.h"
