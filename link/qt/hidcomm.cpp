@@ -161,17 +161,13 @@ void HIDComm::watchDevices() {
         // to this object's thread. Connected runs the owner's handlers, and one that calls
         // Release() would destroy the watch in the middle of its own announcement.
         d->watch = d->backend->watchDevices(
-            [this](std::string_view subsystem, std::string_view action) {
-                if (subsystem != "hidraw")
-                    return;
-                if (action == "remove") {
+            [this](DeviceChange change) {
+                if (change == DeviceChange::Removed) {
                     QMetaObject::invokeMethod(
                         this, [this] { d->link.checkPresence(); }, Qt::QueuedConnection);
                     return;
                 }
-                // Only a node that has just appeared can be a board that was not there before;
-                // "change", "bind" and the like cannot.
-                if (action != "add" || d->arrivalConnectQueued.exchange(true))
+                if (d->arrivalConnectQueued.exchange(true))
                     return;
                 QMetaObject::invokeMethod(
                     this,

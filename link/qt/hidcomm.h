@@ -74,11 +74,12 @@ public:
     // the board as soon as that write returns. Never throws.
     void Release();
 
-    // On top of the owner's polling, listens to the system's announcements of hidraw nodes
-    // (Linux; elsewhere this does nothing): a node that appears leads to a Connect() from this
-    // object's event loop, once for a burst of announcements and only while no board is open; a
-    // node that goes makes the open board's thread look at once, so an unplug is noticed without
-    // waiting for its next look. Lasts until Release() or destruction. Never throws.
+    // On top of the owner's polling, listens to the system's announcements of HID devices that
+    // come and go (where the platform makes them; see watchSystemDevices): a device that arrives
+    // leads to a Connect() from this object's event loop, once for a burst of announcements and
+    // only while no board is open; a device that goes makes the open board's thread look at once,
+    // so an unplug is noticed without waiting for its next look. Lasts until Release() or
+    // destruction. Never throws.
     void watchDevices();
 
 signals:

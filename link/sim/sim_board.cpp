@@ -293,7 +293,7 @@ struct SimBackend::Watchers {
     void announce(bool plugged) {
         std::lock_guard lock(mutex);
         for (const auto& [id, handler] : handlers)
-            handler("hidraw", plugged ? "add" : "remove");
+            handler(plugged ? DeviceChange::Arrived : DeviceChange::Removed);
     }
 };
 

@@ -77,8 +77,11 @@ private:
             while (udev_device* device = udev_monitor_receive_device(monitor_.get())) {
                 const char* subsystem = udev_device_get_subsystem(device);
                 const char* action = udev_device_get_action(device);
-                onEvent_(subsystem != nullptr ? subsystem : "", action != nullptr ? action : "");
+                const auto change = udevChange(subsystem != nullptr ? subsystem : "",
+                                               action != nullptr ? action : "");
                 udev_device_unref(device);
+                if (change)
+                    onEvent_(*change);
             }
         }
     }

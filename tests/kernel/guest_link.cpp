@@ -399,9 +399,9 @@ void replugFoundOnArrival(const QString& program) {
     // It hears the news on its own thread: the first arrival's time, 0 until then.
     std::atomic<Clock::rep> announcedAt{0};
     const auto listener = tarnovid::watchSystemDevices(
-        [&](std::string_view subsystem, std::string_view action) {
+        [&](tarnovid::DeviceChange change) {
             Clock::rep none = 0;
-            if (subsystem == "hidraw" && action == "add")
+            if (change == tarnovid::DeviceChange::Arrived)
                 announcedAt.compare_exchange_strong(none, Clock::now().time_since_epoch().count());
         },
         nullptr);

@@ -23,9 +23,9 @@ struct Announcer {
     int watchesMade = 0;
 
     bool watching() const { return static_cast<bool>(handler); }
-    void announce(std::string_view subsystem, std::string_view action) {
+    void announce(DeviceChange change) {
         if (handler)
-            handler(subsystem, action);
+            handler(change);
     }
 };
 
@@ -64,11 +64,11 @@ struct Rig {
 
     void plugAndAnnounce() {
         board->plug();
-        backend->announcer.announce("hidraw", "add");
+        backend->announcer.announce(DeviceChange::Arrived);
     }
     void unplugAndAnnounce() {
         board->unplug();
-        backend->announcer.announce("hidraw", "remove");
+        backend->announcer.announce(DeviceChange::Removed);
     }
     // Whatever the announcements queued gets its turn.
     static void settle() { QTest::qWait(20); }
@@ -80,7 +80,7 @@ class ConnectOnArrivalTest : public QObject {
     Q_OBJECT
 private slots:
     void boardPluggedInConnectsWithoutAPoll();
-    void onlyANewHidrawNodeIsWorthALook();
+    void onlyAnArrivalIsWorthALook();
     void aBurstOfAnnouncementsIsOneLook();
     void releaseEndsTheWatchAndCancelsAQueuedConnect();
     void destructionWithAQueuedConnectOpensNothing();
@@ -109,17 +109,21 @@ void ConnectOnArrivalTest::boardPluggedInConnectsWithoutAPoll() {
     QCOMPARE(rig.board->openCount(), 2);
 }
 
-void ConnectOnArrivalTest::onlyANewHidrawNodeIsWorthALook() {
+void ConnectOnArrivalTest::onlyAnArrivalIsWorthALook() {
     Rig rig;
     rig.board->plug();
     rig.link->watchDevices();
     const int looks = rig.backend->enumerateCount();
     Announcer& system = rig.backend->announcer;
-    for (const char* action : {"change", "bind", "unbind", "remove", "online", ""})
-        system.announce("hidraw", action);
-    system.announce("usb", "add");
-    system.announce("input", "add");
-    system.announce("", "add");
+    // Of udev's words only a hidraw node's coming and going mean anything here.
+    QCOMPARE(udevChange("hidraw", "add"), std::optional(DeviceChange::Arrived));
+    QCOMPARE(udevChange("hidraw", "remove"), std::optional(DeviceChange::Removed));
+    for (const char* action : {"change", "bind", "unbind", "online", ""})
+        QCOMPARE(udevChange("hidraw", action), std::nullopt);
+    for (const char* subsystem : {"usb", "input", "", "hidraw2"})
+        QCOMPARE(udevChange(subsystem, "add"), std::nullopt);
+    // A device that goes while no board is open leaves nothing to look at.
+    system.announce(DeviceChange::Removed);
     Rig::settle();
     QCOMPARE(rig.backend->enumerateCount(), looks);
     QVERIFY(!rig.link->IsConnected());
@@ -127,8 +131,7 @@ void ConnectOnArrivalTest::onlyANewHidrawNodeIsWorthALook() {
     rig.link->Connect();
     QVERIFY(rig.link->IsConnected());
     const int looksWhileOpen = rig.backend->enumerateCount();
-    system.announce("hidraw",
-                    "add"); // some other device: the open board is kept, nothing looked up
+    system.announce(DeviceChange::Arrived); // another device: the open board is kept, no look
     Rig::settle();
     QCOMPARE(rig.backend->enumerateCount(), looksWhileOpen);
     QCOMPARE(rig.board->openCount(), 1);
@@ -143,7 +146,7 @@ void ConnectOnArrivalTest::aBurstOfAnnouncementsIsOneLook() {
     const int looks = rig.backend->enumerateCount();
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cannot open board"));
     for (int i = 0; i < 4; ++i)
-        rig.backend->announcer.announce("hidraw", "add");
+        rig.backend->announcer.announce(DeviceChange::Arrived);
     Rig::settle();
     QCOMPARE(rig.backend->enumerateCount(), looks + 1);
     QVERIFY(!rig.link->IsConnected());
@@ -151,9 +154,9 @@ void ConnectOnArrivalTest::aBurstOfAnnouncementsIsOneLook() {
     // The next burst finds the board willing: opened once, the rest of the burst changes nothing.
     rig.board->setRefuseOpen(false);
     for (int i = 0; i < 4; ++i)
-        rig.backend->announcer.announce("hidraw", "add");
+        rig.backend->announcer.announce(DeviceChange::Arrived);
     Rig::settle();
-    rig.backend->announcer.announce("hidraw", "add");
+    rig.backend->announcer.announce(DeviceChange::Arrived);
     Rig::settle();
     QCOMPARE(rig.backend->enumerateCount(), looks + 2);
     QCOMPARE(rig.board->openCount(), 1);
@@ -176,7 +179,7 @@ void ConnectOnArrivalTest::releaseEndsTheWatchAndCancelsAQueuedConnect() {
     rig.link->Release();
     rig.link->watchDevices();
     QCOMPARE(rig.backend->announcer.watchesMade, 2);
-    rig.backend->announcer.announce("hidraw", "add");
+    rig.backend->announcer.announce(DeviceChange::Arrived);
     QVERIFY(rig.connected.wait(100));
     QCOMPARE(rig.board->openCount(), 2);
 }
@@ -203,7 +206,7 @@ void ConnectOnArrivalTest::aRemovalIsNoticedWithoutWaitingForTheLook() {
     // The system's word that a hidraw node went has the thread look at once.
     QElapsedTimer clock;
     clock.start();
-    rig.backend->announcer.announce("hidraw", "remove");
+    rig.backend->announcer.announce(DeviceChange::Removed);
     QVERIFY(rig.disconnected.wait(500));
     QVERIFY2(clock.elapsed() < 100, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(rig.disconnected.count(), 1);
