@@ -1,13 +1,16 @@
-// The board calls of the C interface: open, set the outputs, read the inputs, close; each on the
-// link the window uses, with its match rule, framing and time-outs.
+// The board calls of the C interface: open, wait, set the outputs, read the inputs, the time-out,
+// what the board is, close; each on the link the window uses, with its match rule and framing.
 
-#include "device_sources.h"
 #include "board_facts.h"
 #include "board_link.h"
 #include "call_boundary.h"
 #include "chosen_board.h"
+#include "device_node.h"
+#include "device_sources.h"
 #include "failure_text.h"
 #include "last_error.h"
+#include "open_boards.h"
+#include "stay_loaded.h"
 #include "tarnovid.h"
 
 #include <chrono>
@@ -15,67 +18,28 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
 
-static_assert(TARNOVID_TIMEOUT_MS == tarnovid::kReadTimeoutMs);
+static_assert(TARNOVID_TIMEOUT_MS == tarnovid::BoardLink::kDefaultTimeout.count() &&
+              TARNOVID_TIMEOUT_MIN_MS == tarnovid::BoardLink::kMinTimeout.count() &&
+              TARNOVID_TIMEOUT_MAX_MS == tarnovid::BoardLink::kMaxTimeout.count());
+static_assert(TARNOVID_BUSY_WAIT_MS == 3 * TARNOVID_TIMEOUT_MS);
 static_assert(TARNOVID_VENDOR_ID == tarnovid::board::kVendorId &&
               TARNOVID_PRODUCT_ID == tarnovid::board::kProductId &&
               TARNOVID_RELEASE == tarnovid::board::kRelease);
-
-struct tarnovid_board {
-    explicit tarnovid_board(std::shared_ptr<tarnovid::HidBackend> devices)
-        : link(std::move(devices)) {}
-
-    // One call at a time on the link, whose owner is one thread at a time: a call runs while
-    // `busy` is its own. (A flag under a mutex rather than a timed mutex, whose timed wait
-    // ThreadSanitizer does not see.)
-    std::mutex turnMutex;
-    std::condition_variable turnFree;
-    bool busy = false;
-    tarnovid::BoardLink link;
-};
 
 namespace {
 
 using namespace tarnovid;
 using namespace tarnovid::lib;
-
-// The board's turn for this call, waited for as long as the longest call takes (a read: the
-// request's wait and the answer's) with room to spare.
-class Turn {
-public:
-    explicit Turn(tarnovid_board& board)
-        : board_(board) {
-        std::unique_lock lock(board.turnMutex);
-        held_ = board.turnFree.wait_for(lock, std::chrono::milliseconds(TARNOVID_BUSY_WAIT_MS),
-                                        [&] { return !board.busy; });
-        board.busy = board.busy || held_;
-    }
-    ~Turn() {
-        if (!held_)
-            return;
-        {
-            const std::lock_guard lock(board_.turnMutex);
-            board_.busy = false;
-        }
-        board_.turnFree.notify_one();
-    }
-    Turn(const Turn&) = delete;
-    Turn& operator=(const Turn&) = delete;
-    explicit operator bool() const { return held_; }
-
-private:
-    tarnovid_board& board_;
-    bool held_ = false;
-};
-static_assert(TARNOVID_BUSY_WAIT_MS > 2 * TARNOVID_TIMEOUT_MS);
-
-int busy() {
-    return fail(TARNOVID_NO_ANSWER, "no answer: another thread's call on this board did not end "
-                                    "within " +
-                                        std::to_string(TARNOVID_BUSY_WAIT_MS) + " ms");
-}
+using Clock = std::chrono::steady_clock;
 
 int failWith(const Failure& failure) { return fail(failure.code, failure.message); }
+
+int notOpen(const char* function) {
+    return fail(TARNOVID_BAD_ARGUMENT,
+                std::string(function) + ": not an open board (closed already, or never opened)");
+}
 
 // One request, as the window's buttons make them: the command and its value.
 void send(BoardLink& link, std::uint8_t command, std::uint8_t value) {
@@ -94,38 +58,144 @@ int noBoard(const char* path, const MatchRule& rule) {
     return failWith(noBoardFailure(path, rule, candidates));
 }
 
+bool isDemoPath(const char* path) {
+    return path != nullptr && std::strcmp(path, TARNOVID_DEMO) == 0;
+}
+
+// Where the board `path` names is looked for.
+std::shared_ptr<HidBackend> devicesFor(const char* path) {
+    return isDemoPath(path) ? demoDevices() : systemDevices();
+}
+
+int checkPath(const char* function, const char* path, tarnovid_board** board) {
+    if (board == nullptr)
+        return fail(TARNOVID_BAD_ARGUMENT, std::string(function) + ": board is NULL");
+    *board = nullptr;
+    if (path != nullptr && *path == '\0')
+        return fail(TARNOVID_BAD_ARGUMENT,
+                    std::string(function) + ": the path is empty (NULL opens the first board)");
+    return TARNOVID_OK;
+}
+
+void describe(tarnovid_board& board) {
+    const HidDeviceInfo& device = board.link.device();
+    board.path = device.path;
+    board.serial = device.serialNumber;
+    board.manufacturer = device.manufacturer;
+    board.product = device.product;
+    board.info.path = board.path.c_str();
+    board.info.serial = board.serial.c_str();
+    board.info.manufacturer = board.manufacturer.c_str();
+    board.info.product = board.product.c_str();
+    board.info.vendor_id = device.vendorId;
+    board.info.product_id = device.productId;
+    board.info.release = device.releaseNumber;
+    board.info.bus = busNumber(device.bus);
+}
+
+// One attempt at the board `path` names, among `devices`.
+int openOn(const std::shared_ptr<HidBackend>& devices, const char* path, tarnovid_board** board) {
+    std::shared_ptr<HidBackend> chosen = devices;
+    if (devices && path != nullptr && !isDemoPath(path))
+        chosen = std::make_shared<ChosenBoardBackend>(devices, path);
+    auto opened = std::make_unique<tarnovid_board>(std::move(chosen), path);
+    const MatchRule rule = genuineRule();
+    BoardLink::Outcome outcome;
+    {
+        const std::lock_guard lock(systemLock());
+        outcome = opened->link.connect(rule);
+    }
+    switch (outcome) {
+    case BoardLink::Outcome::Opened:
+        break;
+    case BoardLink::Outcome::NoBoard:
+        return noBoard(path, rule);
+    case BoardLink::Outcome::Refused:
+        return failWith(refusalFailure(opened->link.refusal()));
+    }
+    describe(*opened);
+    // Its thread runs library code from now on, whatever the program does with the library.
+    stayLoaded();
+    publish(opened.get());
+    *board = opened.release();
+    return TARNOVID_OK;
+}
+
+// Announcements of arrivals, for a wait to look again at once.
+class Arrivals {
+public:
+    void note() {
+        {
+            const std::lock_guard lock(mutex_);
+            ++count_;
+        }
+        changed_.notify_all();
+    }
+    // Until the next arrival after `seen`, or `until`.
+    void waitAfter(std::uint64_t& seen, Clock::time_point until) {
+        std::unique_lock lock(mutex_);
+        changed_.wait_until(lock, until, [&] { return count_ != seen; });
+        seen = count_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::uint64_t count_ = 0;
+};
+
+// Between looks while waiting for a board: often where the system announces nothing, seldom
+// (only against an announcement missed) where it does.
+constexpr std::chrono::milliseconds kLookWithoutNotices{200};
+constexpr std::chrono::milliseconds kLookWithNotices{1000};
+
 } // namespace
 
 int tarnovid_open(const char* path, tarnovid_board** board) {
     return callBoundary([&] {
-        if (board == nullptr)
-            return fail(TARNOVID_BAD_ARGUMENT, "tarnovid_open: board is NULL");
-        *board = nullptr;
-        if (path != nullptr && *path == '\0')
-            return fail(TARNOVID_BAD_ARGUMENT,
-                        "tarnovid_open: the path is empty (NULL opens the first board)");
-        const bool demo = path != nullptr && std::strcmp(path, TARNOVID_DEMO) == 0;
-        std::shared_ptr<HidBackend> devices = demo ? demoDevices() : systemDevices();
-        if (devices && path != nullptr && !demo)
-            devices = std::make_shared<ChosenBoardBackend>(devices, path);
-        auto opened = std::make_unique<tarnovid_board>(std::move(devices));
-        const MatchRule rule = genuineRule();
-        BoardLink::Outcome outcome;
-        {
-            const std::lock_guard lock(systemLock());
-            outcome = opened->link.connect(rule);
+        if (const int code = checkPath("tarnovid_open", path, board); code != TARNOVID_OK)
+            return code;
+        return openOn(devicesFor(path), path, board);
+    });
+}
+
+int tarnovid_wait(const char* path, int timeout_ms, tarnovid_board** board) {
+    return callBoundary([&] {
+        if (const int code = checkPath("tarnovid_wait", path, board); code != TARNOVID_OK)
+            return code;
+        const auto started = Clock::now();
+        const std::optional<Clock::time_point> deadline =
+            timeout_ms < 0 ? std::nullopt
+                           : std::optional(started + std::chrono::milliseconds(timeout_ms));
+        const std::shared_ptr<HidBackend> devices = devicesFor(path);
+        // Listening starts before the first look, so a board that arrives in between is heard.
+        Arrivals arrivals;
+        std::unique_ptr<DeviceWatch> watch;
+        if (devices) {
+            try {
+                std::string why;
+                watch = devices->watchDevices(
+                    [&arrivals](DeviceChange change) {
+                        if (change == DeviceChange::Arrived)
+                            arrivals.note();
+                    },
+                    &why);
+            } catch (const std::exception&) { // no announcements: the looks alone find it
+            }
         }
-        switch (outcome) {
-        case BoardLink::Outcome::Opened:
-        case BoardLink::Outcome::AlreadyOpen:
-            *board = opened.release();
-            return TARNOVID_OK;
-        case BoardLink::Outcome::NoBoard:
-            return noBoard(path, rule);
-        case BoardLink::Outcome::Refused:
-            break;
+        const auto lookEvery = watch ? kLookWithNotices : kLookWithoutNotices;
+        std::uint64_t seen = 0;
+        for (;;) {
+            const int code = openOn(devices, path, board);
+            if (code != TARNOVID_NO_BOARD)
+                return code;
+            const auto now = Clock::now();
+            if (deadline && now >= *deadline)
+                return fail(TARNOVID_NO_BOARD, std::string(lastError()) + " (waited " +
+                                                   std::to_string(timeout_ms) + " ms)");
+            arrivals.waitAfter(seen,
+                               deadline ? std::min(*deadline, now + lookEvery) : now + lookEvery);
         }
-        return failWith(refusalFailure(opened->link.refusal()));
     });
 }
 
@@ -133,9 +203,11 @@ int tarnovid_set_outputs(tarnovid_board* board, unsigned char outputs) {
     return callBoundary([&] {
         if (board == nullptr)
             return fail(TARNOVID_BAD_ARGUMENT, "tarnovid_set_outputs: board is NULL");
-        const Turn turn(*board);
-        if (!turn)
-            return busy();
+        BoardCall call(board);
+        if (!call)
+            return notOpen("tarnovid_set_outputs");
+        if (const int code = call.takeTurn(); code != TARNOVID_OK)
+            return code;
         try {
             send(board->link, board::kSetOutputs, outputs);
             return TARNOVID_OK;
@@ -151,9 +223,11 @@ int tarnovid_read_inputs(tarnovid_board* board, unsigned char* inputs) {
             return fail(TARNOVID_BAD_ARGUMENT, "tarnovid_read_inputs: board is NULL");
         if (inputs == nullptr)
             return fail(TARNOVID_BAD_ARGUMENT, "tarnovid_read_inputs: inputs is NULL");
-        const Turn turn(*board);
-        if (!turn)
-            return busy();
+        BoardCall call(board);
+        if (!call)
+            return notOpen("tarnovid_read_inputs");
+        if (const int code = call.takeTurn(); code != TARNOVID_OK)
+            return code;
         try {
             send(board->link, board::kReadInputs, 0);
             const std::vector<std::uint8_t> reply = board->link.read(2);
@@ -167,7 +241,40 @@ int tarnovid_read_inputs(tarnovid_board* board, unsigned char* inputs) {
     });
 }
 
+int tarnovid_set_timeout(tarnovid_board* board, int timeout_ms) {
+    return callBoundary([&] {
+        if (board == nullptr)
+            return fail(TARNOVID_BAD_ARGUMENT, "tarnovid_set_timeout: board is NULL");
+        if (timeout_ms < TARNOVID_TIMEOUT_MIN_MS || timeout_ms > TARNOVID_TIMEOUT_MAX_MS)
+            return fail(TARNOVID_BAD_ARGUMENT,
+                        "tarnovid_set_timeout: " + std::to_string(timeout_ms) + " ms is not from " +
+                            std::to_string(TARNOVID_TIMEOUT_MIN_MS) + " to " +
+                            std::to_string(TARNOVID_TIMEOUT_MAX_MS) + " ms");
+        BoardCall call(board);
+        if (!call)
+            return notOpen("tarnovid_set_timeout");
+        // Taken up by the next call at its turn, so a call in progress keeps the time it began
+        // with.
+        call.setTimeout(std::chrono::milliseconds(timeout_ms));
+        return TARNOVID_OK;
+    });
+}
+
+const tarnovid_device* tarnovid_board_info(tarnovid_board* board) {
+    const tarnovid_device* info = nullptr;
+    callBoundary([&] {
+        if (board == nullptr)
+            return fail(TARNOVID_BAD_ARGUMENT, "tarnovid_board_info: board is NULL");
+        BoardCall call(board);
+        if (!call)
+            return notOpen("tarnovid_board_info");
+        info = &call.board().info; // set before the board was published, never changed
+        return TARNOVID_OK;
+    });
+    return info;
+}
+
 void tarnovid_close(tarnovid_board* board) {
-    // The link's close never throws and never waits for a report stuck in the system.
-    delete board;
+    // Never waits for the board: calls still on it end at once, and the last one frees it.
+    closeBoard(board);
 }

@@ -1,8 +1,9 @@
 // tarnovid_list: the devices the match rule looks at, the boards first, as nodes a C caller walks
 // and hands back.
 
-#include "device_sources.h"
 #include "call_boundary.h"
+#include "device_node.h"
+#include "device_sources.h"
 #include "last_error.h"
 #include "tarnovid.h"
 
@@ -21,22 +22,6 @@ namespace {
 
 using namespace tarnovid;
 using namespace tarnovid::lib;
-
-int busNumber(HidBus bus) {
-    switch (bus) {
-    case HidBus::Usb:
-        return TARNOVID_BUS_USB;
-    case HidBus::Bluetooth:
-        return TARNOVID_BUS_BLUETOOTH;
-    case HidBus::I2c:
-        return TARNOVID_BUS_I2C;
-    case HidBus::Spi:
-        return TARNOVID_BUS_SPI;
-    case HidBus::Unknown:
-        break;
-    }
-    return TARNOVID_BUS_UNKNOWN;
-}
 
 char* copyText(const std::string& text) {
     auto* copy = new char[text.size() + 1];

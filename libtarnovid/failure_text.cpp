@@ -101,9 +101,9 @@ Failure readFailure(const LinkError& error) {
         return {TARNOVID_NO_ANSWER, "no answer: " + oneLine(error.what())};
     case LinkError::Kind::Lost:
         return {TARNOVID_BOARD_LOST, "board lost: " + oneLine(error.what())};
-    case LinkError::Kind::NotOpen: // the link closed the board when it was lost
-        return {TARNOVID_BOARD_LOST,
-                "board lost: it went away during an earlier call; close it and open it again"};
+    case LinkError::Kind::Closed:
+        return {TARNOVID_CLOSED, "closed: " + oneLine(error.what())};
+    case LinkError::Kind::NotOpen: // a board is open from its open to its close
     case LinkError::Kind::Rejected:
         break;
     }

@@ -8,6 +8,8 @@
 
 const char* tarnovid_version(void) { return TARNOVID_VERSION_TEXT; }
 
+int tarnovid_version_number(void) { return TARNOVID_VERSION_NUMBER; }
+
 const char* tarnovid_strerror(int code) {
     switch (code) {
     case TARNOVID_OK:
@@ -24,6 +26,8 @@ const char* tarnovid_strerror(int code) {
         return "no answer: the board did not answer, or take a report, in time";
     case TARNOVID_BOARD_LOST:
         return "board lost: it went away";
+    case TARNOVID_CLOSED:
+        return "closed: another thread closed the board during the call";
     default:
         return "unknown result code";
     }

@@ -5,36 +5,46 @@
  * its inputs, close it:
  *
  *     tarnovid_board *board;
- *     if (tarnovid_open(NULL, &board) == TARNOVID_OK) {
+ *     if (tarnovid_open("demo", &board) == TARNOVID_OK) {  // NULL: the first real board
  *         unsigned char inputs;
  *         tarnovid_set_outputs(board, 0x81);     // D7 and D0 on
  *         tarnovid_read_inputs(board, &inputs);  // bit 0 T2, bit 1 T3, bit 2 T4
  *         tarnovid_close(board);
  *     }
  *
- * Errors. Every call that can fail returns TARNOVID_OK (0) or one of the codes below, which are
- * the exit codes of the command-line tool tarnovidctl for the same case. tarnovid_last_error()
- * then says what happened, in one line. The library never aborts the program, never lets a C++
- * exception out, and never prints.
+ * Errors. Every call that can fail returns TARNOVID_OK (0) or one of the codes below; codes 1 to
+ * 6 are the exit codes of the command-line tool tarnovidctl for the same case.
+ * tarnovid_last_error() then says what happened, in one line. Later versions may add codes: a
+ * program treats any code it does not know as a failure. The library never aborts the program,
+ * never lets a C++ exception out, and never prints.
  *
- * Time. No call waits for the board longer than this header says: a board that stops answering
- * or stops taking reports makes the call fail with TARNOVID_NO_ANSWER once its time is up.
- * tarnovid_set_outputs waits at most TARNOVID_TIMEOUT_MS (500 ms) for the board to take the
- * report; tarnovid_read_inputs at most that for the request and again for the answer (1 s in
- * all); tarnovid_open, tarnovid_list and tarnovid_close never wait for the board, only for the
- * system. While another thread's call is running on the same board, a call first waits for it,
- * at most TARNOVID_BUSY_WAIT_MS (1.5 s), and fails with TARNOVID_NO_ANSWER if it is still
- * running then.
+ * Time. No call waits for the board longer than its time-out (TARNOVID_TIMEOUT_MS, 500 ms, until
+ * tarnovid_set_timeout changes it): a board that stops answering or stops taking reports makes
+ * the call fail with TARNOVID_NO_ANSWER once its time is up, whether that wait or the system's
+ * own ended it. tarnovid_set_outputs waits at most one time-out for the board to take the report;
+ * tarnovid_read_inputs at most that for the request and again for the answer. tarnovid_open,
+ * tarnovid_list and tarnovid_close never wait for the board, only for the system. While other
+ * threads' calls are running on the same board, a call first waits for them, at most three
+ * time-outs (TARNOVID_BUSY_WAIT_MS at the default), and fails with TARNOVID_NO_ANSWER if they
+ * are still running then.
  *
  * Threads. Every function may be called from any thread. Different boards are independent. One
- * board may be used from several threads: the library runs their calls on it one at a time, in
- * no particular order (see Time). tarnovid_close must not run while another thread is still in
- * a call on the same board, and the board must not be used after it. tarnovid_last_error()
- * belongs to the calling thread. Each open board has one thread of the library's own that does
- * all I/O on the device.
+ * board may be used from several threads: the library runs their calls on it one at a time,
+ * first come, first served. tarnovid_close may come from any thread at any moment: calls in
+ * progress or waiting on that board end within milliseconds with TARNOVID_CLOSED, and the
+ * board's memory goes when the last of them has left. Using a board after tarnovid_close has
+ * returned is the caller's error: the library answers TARNOVID_BAD_ARGUMENT where it can tell,
+ * but a later tarnovid_open may hand out the same pointer again. tarnovid_last_error() belongs to
+ * the calling thread. Each open board has one thread of the library's own that does all I/O on
+ * the device; once a board has been opened the library stays loaded until the process ends (it
+ * may still be running a call the system holds up), so unloading it is safe at any moment.
  *
- * After TARNOVID_BOARD_LOST (the board was unplugged, say) the board stays lost: close it and
- * open it again once it is back.
+ * A board is lost (TARNOVID_BOARD_LOST) only when it has gone: unplugged, or a look at it fails.
+ * It stays lost: close it, then open it again, or wait for it with tarnovid_wait.
+ *
+ * Versions. Fields may be added at the end of tarnovid_device in later versions; a program built
+ * against a newer header checks tarnovid_version_number() >= the version that added a field
+ * before it reads that field.
  */
 #ifndef TARNOVID_H
 #define TARNOVID_H
@@ -51,11 +61,11 @@ extern "C" {
 #define TARNOVID_API
 #endif
 
-#define TARNOVID_VERSION_MAJOR 1
-#define TARNOVID_VERSION_MINOR 0
-#define TARNOVID_VERSION_PATCH 0
+/* TARNOVID_VERSION_MAJOR, _MINOR, _PATCH and TARNOVID_VERSION_NUMBER: this header's version. */
+#include "tarnovid_version.h"
+#define TARNOVID_MAKE_VERSION(major, minor, patch) (((major) << 16) | ((minor) << 8) | (patch))
 
-/* Results. The numbers are tarnovidctl's exit codes. */
+/* Results. 1 to 6 are tarnovidctl's exit codes for the same case. */
 #define TARNOVID_OK 0
 #define TARNOVID_FAILED 1        /* the board could not be opened for another reason; any other */
 #define TARNOVID_BAD_ARGUMENT 2  /* NULL where a pointer is needed, an empty path */
@@ -63,10 +73,14 @@ extern "C" {
 #define TARNOVID_ACCESS_DENIED 4 /* the system refused the board for want of permission */
 #define TARNOVID_NO_ANSWER 5     /* the board did not answer, or take a report, in time */
 #define TARNOVID_BOARD_LOST 6    /* the board went away (now or in an earlier call) */
+#define TARNOVID_CLOSED 7        /* another thread closed the board during the call */
 
-/* Longest wait for the board: for it to take one report, or for one answer. */
+/* The board's time-out until tarnovid_set_timeout: the longest wait for it to take one report,
+   or for one answer; and the bounds of tarnovid_set_timeout. */
 #define TARNOVID_TIMEOUT_MS 500
-/* Longest wait for another thread's call on the same board to end. */
+#define TARNOVID_TIMEOUT_MIN_MS 1
+#define TARNOVID_TIMEOUT_MAX_MS 60000
+/* Longest wait for other threads' calls on the same board to end: three time-outs. */
 #define TARNOVID_BUSY_WAIT_MS 1500
 
 /* What makes a board: how it identifies itself on USB. */
@@ -78,7 +92,7 @@ extern "C" {
 
 /* The path of the simulated board: its inputs T2, T3, T4 follow its outputs D0, D1, D2. It is
    the board of tarnovid-demo and lives as long as the program; every open of it in one program
-   meets the same board. It is never listed. */
+   meets the same board. It is never listed, and never taken for the first board. */
 #define TARNOVID_DEMO "demo"
 
 typedef struct tarnovid_board tarnovid_board;
@@ -88,6 +102,13 @@ typedef struct tarnovid_board tarnovid_board;
    otherwise. */
 TARNOVID_API int tarnovid_open(const char* path, tarnovid_board** board);
 
+/* As tarnovid_open, but if there is no such board yet, waits for one to be plugged in, at most
+   timeout_ms (negative: without limit; 0: one look), and opens it as soon as it is there. It
+   hears of new devices from the system where the system announces them (Linux, Windows) and
+   looks again every 200 ms elsewhere. TARNOVID_NO_BOARD when the time is up; any other failure
+   of the open (access denied, say) is returned at once. */
+TARNOVID_API int tarnovid_wait(const char* path, int timeout_ms, tarnovid_board** board);
+
 /* Bit i of `outputs` drives Di (1 = on). Returns once the board has taken the report. */
 TARNOVID_API int tarnovid_set_outputs(tarnovid_board* board, unsigned char outputs);
 
@@ -95,7 +116,12 @@ TARNOVID_API int tarnovid_set_outputs(tarnovid_board* board, unsigned char outpu
    other bits as the board sends them). *inputs is left alone on failure. */
 TARNOVID_API int tarnovid_read_inputs(tarnovid_board* board, unsigned char* inputs);
 
-/* Gives the board up. NULL is fine. Never waits for a report stuck in the system. */
+/* The board's time-out from the next call on: the longest wait for it to take one report, or for
+   one answer. TARNOVID_TIMEOUT_MIN_MS to TARNOVID_TIMEOUT_MAX_MS, else TARNOVID_BAD_ARGUMENT. */
+TARNOVID_API int tarnovid_set_timeout(tarnovid_board* board, int timeout_ms);
+
+/* Gives the board up, from any thread, at any moment (see Threads). NULL, or a board already
+   closed, does nothing. Never waits for the board. */
 TARNOVID_API void tarnovid_close(tarnovid_board* board);
 
 /* A short English text for a result code, never NULL. */
@@ -106,9 +132,10 @@ TARNOVID_API const char* tarnovid_strerror(int code);
    about a permission problem. Valid until this thread's next call into the library. */
 TARNOVID_API const char* tarnovid_last_error(void);
 
-/* The library's version, "1.0.0": the one loaded at run time, which may be newer than the
-   header's TARNOVID_VERSION_*. */
+/* The loaded library's version, which may be newer than this header's: as text ("1.1.0"), and as
+   a number comparable with TARNOVID_VERSION_NUMBER and TARNOVID_MAKE_VERSION(1, 1, 0). */
 TARNOVID_API const char* tarnovid_version(void);
+TARNOVID_API int tarnovid_version_number(void);
 
 /* The bus a device sits on. */
 #define TARNOVID_BUS_UNKNOWN 0
@@ -143,11 +170,17 @@ struct tarnovid_device {
 
 /* The boards plugged in, in the order tarnovid_open(NULL) takes them; with `all` non-zero also
    the 1234:0001 devices that are no board (each with what differs), after the boards. *devices
-   is NULL when there is none. Free the list with tarnovid_free_list. */
+   is NULL when there is none. Free the list with tarnovid_free_list. TARNOVID_FAILED, with the
+   system's reason, when the system cannot list its devices. */
 TARNOVID_API int tarnovid_list(int all, tarnovid_device** devices);
 
 /* Frees a list from tarnovid_list. NULL is fine. */
 TARNOVID_API void tarnovid_free_list(tarnovid_device* devices);
+
+/* What the board reported of itself when it was opened (differs 0, next NULL), valid until
+   tarnovid_close; also while it is lost. NULL, with tarnovid_last_error set, for a board that is
+   not open. */
+TARNOVID_API const tarnovid_device* tarnovid_board_info(tarnovid_board* board);
 
 #ifdef __cplusplus
 }

@@ -11,6 +11,11 @@ namespace tarnovid {
 
 using Clock = std::chrono::steady_clock;
 
+namespace {
+// How near its end a read may be for stop() to wait for it rather than leave the thread to it.
+constexpr std::chrono::milliseconds kJoinGrace{10};
+} // namespace
+
 struct DeviceIo::Shared {
     std::function<void()> onLost;
     std::chrono::milliseconds presenceCheck;
@@ -20,12 +25,14 @@ struct DeviceIo::Shared {
     // Used by the thread alone; the thread also closes it, under the mutex, after its last call.
     std::unique_ptr<HidDevice> device;
     std::deque<std::vector<std::uint8_t>> queue;
-    std::optional<OutputFrame> handed;          // waiting for the thread to take it
-    std::uint64_t handedTicket = 0;             // the write that handed it
-    std::uint64_t doneTicket = 0;               // the last write the device returned from
-    bool doneOk = false;                        // ... and how
-    bool writing = false;                       // the thread is in a write (or the drain before it)
-    std::optional<Clock::time_point> readUntil; // a reader waits for a report until then
+    std::optional<OutputFrame> handed; // waiting for the thread to take it
+    std::uint64_t handedTicket = 0;    // the write that handed it
+    std::uint64_t doneTicket = 0;      // the last write the device returned from
+    Write done = Write::Sent;          // ... and how: Sent, NotTaken or Lost
+    std::string doneReason;            // the system's word when not Sent
+    bool writing = false;              // the thread is in a write (or the drain before it)
+    std::optional<Clock::time_point> readingUntil; // the thread is in a read that waits till then
+    std::optional<Clock::time_point> readUntil;    // a reader waits for a report until then
     bool checkWanted = false;
     bool stopping = false;
     bool lost = false;
@@ -36,7 +43,7 @@ struct DeviceIo::Shared {
         lost = true;
         lossReason = std::move(reason);
         changed.notify_all();
-        // Under the mutex, so that stop() either comes first and silences it or waits for it:
+        // Under the mutex, so that cancel() either comes first and silences it or waits for it:
         // the owner is never told after it has let go.
         if (!stopping && onLost)
             onLost();
@@ -66,26 +73,40 @@ DeviceIo::DeviceIo(std::unique_ptr<HidDevice> device, std::function<void()> onLo
 
 DeviceIo::~DeviceIo() { stop(); }
 
+void DeviceIo::cancel() {
+    std::lock_guard lock(shared_->mutex);
+    shared_->stopping = true;
+    shared_->handed.reset();
+    shared_->changed.notify_all();
+}
+
 void DeviceIo::stop() {
     if (!thread_.joinable())
         return;
-    bool stuck = false;
+    bool inCall = false;
     {
         std::lock_guard lock(shared_->mutex);
         shared_->stopping = true;
         shared_->handed.reset();
-        stuck = shared_->writing;
+        // Set under the mutex whenever the thread takes such work, so nothing slips in between. A
+        // read about to run out (its reader gave up just now) is worth the wait: whoever stops
+        // the thread then finds the device closed.
+        inCall = shared_->writing ||
+                 (shared_->readingUntil && *shared_->readingUntil > Clock::now() + kJoinGrace);
         shared_->changed.notify_all();
     }
-    if (stuck)
-        thread_.detach(); // it closes the device once the write returns
+    if (inCall)
+        thread_.detach(); // it closes the device once its call returns
     else
         thread_.join();
 }
 
-DeviceIo::Write DeviceIo::write(const OutputFrame& frame, std::chrono::milliseconds timeout) {
+DeviceIo::Write DeviceIo::write(const OutputFrame& frame, std::chrono::milliseconds timeout,
+                                std::string* reason) {
     const auto deadline = Clock::now() + timeout;
     std::unique_lock lock(shared_->mutex);
+    if (shared_->stopping)
+        return Write::Stopped;
     if (shared_->lost)
         return Write::Lost;
     if (shared_->writing)
@@ -94,16 +115,20 @@ DeviceIo::Write DeviceIo::write(const OutputFrame& frame, std::chrono::milliseco
     shared_->handed = frame;
     shared_->handedTicket = ticket;
     shared_->changed.notify_all();
-    shared_->changed.wait_until(lock, deadline,
-                                [&] { return shared_->doneTicket == ticket || shared_->lost; });
-    if (shared_->doneTicket == ticket)
-        return shared_->doneOk ? Write::Sent : Write::Lost;
-    if (shared_->lost) {
-        shared_->handed.reset();
-        return Write::Lost;
+    shared_->changed.wait_until(lock, deadline, [&] {
+        return shared_->doneTicket == ticket || shared_->lost || shared_->stopping;
+    });
+    if (shared_->doneTicket == ticket) {
+        if (shared_->done == Write::NotTaken && reason != nullptr)
+            *reason = shared_->doneReason;
+        return shared_->done;
     }
     // Not taken yet: it never goes out. Taken: it is in the device, and stays our business.
     shared_->handed.reset();
+    if (shared_->stopping)
+        return Write::Stopped;
+    if (shared_->lost)
+        return Write::Lost;
     return Write::TimedOut;
 }
 
@@ -111,13 +136,17 @@ DeviceIo::Wait DeviceIo::waitForReport(std::chrono::milliseconds timeout,
                                        std::vector<std::uint8_t>& report) {
     const auto deadline = Clock::now() + timeout;
     std::unique_lock lock(shared_->mutex);
-    const auto ready = [this] { return !shared_->queue.empty() || shared_->lost; };
+    const auto ready = [this] {
+        return !shared_->queue.empty() || shared_->lost || shared_->stopping;
+    };
     if (!ready()) {
         shared_->readUntil = deadline;
         shared_->changed.notify_all();
         shared_->changed.wait_until(lock, deadline, ready);
         shared_->readUntil.reset();
     }
+    if (shared_->stopping)
+        return Wait::Stopped;
     if (!shared_->queue.empty()) {
         report = std::move(shared_->queue.front());
         shared_->queue.pop_front();
@@ -144,8 +173,9 @@ std::string DeviceIo::lossReason() const {
 
 namespace {
 
-// How the thread's turn ends: the device may be used again, or it failed (marked lost).
-enum class After { Goes, Failed };
+// How the thread's turn on the device ends: the device may be used again, or it has failed
+// (marked lost) and the thread ends.
+enum class After { DeviceUsable, DeviceFailed };
 
 } // namespace
 
@@ -156,7 +186,7 @@ void DeviceIo::run(const std::shared_ptr<Shared>& shared) {
 
     // Reads as the reader's deadline allows (`until` set) or, for a look, without waiting, and
     // queues what arrives.
-    const auto read = [&](std::optional<Clock::time_point> until) {
+    const auto readDevice = [&](std::optional<Clock::time_point> until) {
         // A reader's read runs until the reader gives up, never longer, so a write after it waits
         // for nothing. Rounded up, so that a read never ends just before the deadline and leaves
         // the thread to spin on the last fraction of a millisecond.
@@ -170,26 +200,29 @@ void DeviceIo::run(const std::shared_ptr<Shared>& shared) {
         const std::size_t most = until ? 1 : kMaxQueued;
         for (std::size_t i = 0; i < most; ++i) {
             const int length = device.readTimeout(buffer.data(), buffer.size(), waitMs);
-            if (length < 0) {
-                // Asked here, right after the failing call: the next call would rewrite it.
-                std::string reason = device.lastError();
-                std::lock_guard lock(s.mutex);
-                s.markLost(std::move(reason));
-                return After::Failed;
-            }
+            std::string reason = length < 0 ? device.lastError() : std::string();
+            // The read's end is noted with its outcome, under one lock, so that stop() never
+            // takes a read that has returned for one still running.
             std::lock_guard lock(s.mutex);
-            if (length == 0) {
-                // Nothing within the reader's time: it has given up by now, or is about to.
-                if (until && s.readUntil == until)
-                    s.readUntil.reset();
+            if (length < 0) {
+                s.readingUntil.reset();
+                s.markLost(std::move(reason));
+                return After::DeviceFailed;
+            }
+            if (length > 0)
+                s.enqueue(buffer, length);
+            // Nothing within the reader's time: it has given up by now, or is about to.
+            if (length == 0 && until && s.readUntil == until)
+                s.readUntil.reset();
+            if (length == 0 || i + 1 == most) {
+                s.readingUntil.reset();
                 break;
             }
-            s.enqueue(buffer, length);
         }
-        return After::Goes;
+        return After::DeviceUsable;
     };
 
-    const auto write = [&](const OutputFrame& frame, std::uint64_t ticket) {
+    const auto writeDevice = [&](const OutputFrame& frame, std::uint64_t ticket) {
         // Reports the system already holds came before the request too.
         int drained = 0;
         for (std::size_t i = 0; i < kMaxQueued && drained >= 0; ++i) {
@@ -199,19 +232,30 @@ void DeviceIo::run(const std::shared_ptr<Shared>& shared) {
         }
         const int written = drained < 0 ? -1 : device.write(frame.data(), frame.size());
         std::string reason = written < 0 ? device.lastError() : std::string();
+        // The system may give a write up with the device still there (usbhid after USB's time-out
+        // when the board stops reading); only a look that fails too says it has gone.
+        bool gone = drained < 0;
+        int looked = 0;
+        if (written < 0 && !gone) {
+            looked = device.readTimeout(buffer.data(), buffer.size(), 0);
+            gone = looked < 0;
+        }
         std::lock_guard lock(s.mutex);
         s.writing = false;
         s.doneTicket = ticket;
-        s.doneOk = written >= 0;
+        s.done = written >= 0 ? Write::Sent : gone ? Write::Lost : Write::NotTaken;
+        s.doneReason = reason;
         s.changed.notify_all();
-        if (written >= 0)
-            return After::Goes;
+        if (looked > 0)
+            s.enqueue(buffer, looked);
+        if (!gone)
+            return After::DeviceUsable;
         s.markLost(std::move(reason));
-        return After::Failed;
+        return After::DeviceFailed;
     };
 
     auto nextLook = Clock::now() + s.presenceCheck;
-    for (After after = After::Goes; after == After::Goes;) {
+    for (After after = After::DeviceUsable; after == After::DeviceUsable;) {
         std::optional<OutputFrame> frame;
         std::uint64_t ticket = 0;
         std::optional<Clock::time_point> readUntil;
@@ -231,12 +275,13 @@ void DeviceIo::run(const std::shared_ptr<Shared>& shared) {
                 s.queue.clear();
             } else if (readerWaits()) {
                 readUntil = s.readUntil;
+                s.readingUntil = s.readUntil;
             }
             // Any call on the device shows whether it is still there.
             s.checkWanted = false;
             nextLook = Clock::now() + s.presenceCheck;
         }
-        after = frame ? write(*frame, ticket) : read(readUntil);
+        after = frame ? writeDevice(*frame, ticket) : readDevice(readUntil);
     }
     // The device's last call has returned; hidapi may close the handle now.
     std::lock_guard lock(s.mutex);

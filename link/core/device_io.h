@@ -9,7 +9,12 @@
 // every kPresenceCheck it looks by itself with a read that does not wait, which is also how an
 // unplug shows up while nobody calls. A write stuck in the kernel (a board that stops taking
 // output reports holds it until USB's time-out, seconds later) stalls only this thread: its owner
-// waits a bounded time, and giving the device up never waits for a stuck call.
+// waits a bounded time, and giving the device up never waits for a call on the device.
+//
+// The device counts as lost only when a look at it fails: a read that fails is one, and a write
+// the system fails is followed by one at once. A write the system gives up on while the device is
+// still there (usbhid's time-out on a board that stopped reading) is a report not taken, nothing
+// more.
 
 #include "hid_backend.h"
 #include "report_framing.h"
@@ -27,7 +32,7 @@ namespace tarnovid {
 class DeviceIo {
 public:
     // How often an idle thread looks whether the device is still there. An owner that hears of a
-    // removal sooner (udev) asks for a look with checkPresence().
+    // removal sooner (a device watch) asks for a look with checkPresence().
     static constexpr std::chrono::milliseconds kPresenceCheck{1000};
     // Reports nobody asks for are dropped oldest first beyond this many.
     static constexpr std::size_t kMaxQueued = 32;
@@ -38,16 +43,23 @@ public:
         ThreadStarter start; // empty: a plain std::thread
     };
 
-    enum class Wait { Report, TimedOut, Lost };
+    enum class Wait {
+        Report,   // one was handed out
+        TimedOut, // none within the time given
+        Lost,     // none left, and the device has failed
+        Stopped,  // cancel() or stop() came first
+    };
     enum class Write {
         Sent,     // the device took the report
         TimedOut, // it did not within the time given; the write may still be in the device
         Stuck,    // nothing handed over: an earlier write given up on is still in the device
+        NotTaken, // the system gave the write up, the device still there; *reason says why
         Lost,     // the device failed (now or before); lossReason() says why
+        Stopped,  // cancel() or stop() came first
     };
 
     // Takes the device over and starts its thread. onLost runs once, on that thread, when the
-    // device fails (after lost() has turned true), and never after stop() has begun; it must not
+    // device fails (after lost() has turned true), and never once cancel() has begun; it must not
     // call back into this object. The thread then ends. Throws what starting the thread throws
     // (std::system_error), the device closed.
     DeviceIo(std::unique_ptr<HidDevice> device, std::function<void()> onLost, Options options);
@@ -56,13 +68,20 @@ public:
     DeviceIo(const DeviceIo&) = delete;
     DeviceIo& operator=(const DeviceIo&) = delete;
 
-    // Ends the thread and, with it, the device. Returns at once unless the thread is in a read for
-    // a reader (which ends by that reader's deadline); a thread stuck in a write is left to close
-    // the device and end as soon as the write returns. Idempotent.
+    // From any thread, at any moment: every wait in write() and waitForReport(), now or later,
+    // ends at once with Stopped, nothing more is handed to the device, and the thread ends after
+    // the call on the device it may be in. Idempotent.
+    void cancel();
+    // The owner's end: cancel(), then the thread is joined when it is idle (or its read for a
+    // reader ends within milliseconds), or left to close the device and end by itself when it is
+    // in a call on the device that may go on (a stuck write, a read for a reader that left
+    // early), so stop() never waits for the board. Idempotent.
     void stop();
     // Hands the frame to the thread, which drops every report read so far (and any the system
-    // still holds) and then writes it; waits at most `timeout` for the write to return.
-    Write write(const OutputFrame& frame, std::chrono::milliseconds timeout);
+    // still holds) and then writes it; waits at most `timeout` for the write to return. After
+    // NotTaken, *reason holds the system's word.
+    Write write(const OutputFrame& frame, std::chrono::milliseconds timeout,
+                std::string* reason = nullptr);
     // Takes the oldest report read since the last write, or has the thread read the device until
     // one arrives, waiting at most `timeout`. Reports read before a loss are still handed out;
     // Lost only once none is left. One reader at a time.
@@ -78,7 +97,7 @@ private:
     struct Shared;
     static void run(const std::shared_ptr<Shared>& shared);
 
-    // The thread holds a reference of its own: it may outlive this object when left stuck.
+    // The thread holds a reference of its own: it may outlive this object when left in a call.
     std::shared_ptr<Shared> shared_;
     std::thread thread_;
 };

@@ -5,11 +5,16 @@
 
 namespace tarnovid {
 
-// The one error type of the link: no board open, the board lost during a call, a time-out, or a
-// refused transfer. what() says which, for stderr.
+// The one error type of the link. what() says what happened, in one line, for a person.
 class LinkError : public std::runtime_error {
 public:
-    enum class Kind { NotOpen, Lost, TimedOut, Rejected };
+    enum class Kind {
+        NotOpen,  // no board is open: never opened, or closed
+        Lost,     // the board has gone, in this call or an earlier one
+        TimedOut, // the board did not take a report, or did not answer, in time
+        Rejected, // the call's arguments: nothing was sent
+        Closed,   // another thread closed the board during the call
+    };
     LinkError(Kind kind, const std::string& message)
         : std::runtime_error(message)
         , kind_(kind) {}
@@ -18,8 +23,5 @@ public:
 private:
     Kind kind_;
 };
-
-// Longest time a Read waits for the board's answer.
-inline constexpr int kReadTimeoutMs = 500;
 
 } // namespace tarnovid

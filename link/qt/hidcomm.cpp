@@ -15,9 +15,9 @@
 namespace tarnovid {
 
 struct HIDComm::State {
-    explicit State(std::shared_ptr<HidBackend> board, BoardLink::LossNotice onLost)
+    explicit State(std::shared_ptr<HidBackend> board, BoardLink::Notices notices)
         : backend(board)
-        , link(std::move(board), std::move(onLost)) {}
+        , link(std::move(board), std::move(notices)) {}
 
     std::shared_ptr<HidBackend> backend;
     BoardLink link;
@@ -42,22 +42,24 @@ QString fromUtf8(std::string_view text) {
 
 HIDComm::HIDComm(std::shared_ptr<HidBackend> backend, QObject* parent)
     : QObject(parent)
-    // The board's thread only queues the notice; this object's thread acts on it, and a notice
-    // still queued when this object goes is dropped with it.
-    , d(std::make_unique<State>(std::move(backend), [this] {
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                // Only the current board's loss counts: a notice from a board already given up
-                // (by the Write or Read that found it gone, or released) finds none, or a newer
-                // healthy one.
-                if (d->link.dropIfLost()) {
-                    d->text.clear();
-                    emit Disconnected(0);
-                }
-            },
-            Qt::QueuedConnection);
-    })) {}
+    , d(std::make_unique<State>(
+          std::move(backend),
+          BoardLink::Notices{
+              // The board's thread only queues the news; this object's thread acts on it, and news
+              // still queued when this object goes is dropped with it. The link itself decides
+              // whether it concerns the board open now.
+              .boardFailed =
+                  [this] {
+                      QMetaObject::invokeMethod(
+                          this, [this] { d->link.updateState(); }, Qt::QueuedConnection);
+                  },
+              // The one place a loss reaches the owner, whichever call found it.
+              .lost =
+                  [this](const std::string&) {
+                      d->text.clear();
+                      emit Disconnected(0);
+                  },
+          })) {}
 
 HIDComm::~HIDComm() { Release(); }
 
@@ -73,23 +75,23 @@ MatchRule HIDComm::matchRule() const {
 }
 
 void HIDComm::Connect() {
-    if (d->link.isOpen())
+    if (IsConnected())
         return;
     switch (d->link.connect(matchRule())) {
     case BoardLink::Outcome::Opened:
         break;
-    case BoardLink::Outcome::AlreadyOpen:
-        return;
     case BoardLink::Outcome::NoBoard:
         d->lastOpenFailure.clear(); // a board that comes back and fails again is worth a line
         return;
     case BoardLink::Outcome::Refused:
         try {
             const BoardLink::Refusal& refusal = d->link.refusal();
+            // No path: the system could not even say which devices there are.
             const std::string reason =
-                refusal.path.empty() ? refusal.reason : refusal.path + ": " + refusal.reason;
+                refusal.path.empty() ? "cannot look for boards: " + refusal.reason
+                                     : "cannot open board " + refusal.path + ": " + refusal.reason;
             if (reason != d->lastOpenFailure)
-                qWarning().noquote() << "Tarnovid: cannot open board" << fromUtf8(reason);
+                qWarning().noquote() << "Tarnovid:" << fromUtf8(reason);
             d->lastOpenFailure = reason;
         } catch (...) { // out of memory even for that: stay silent, Connect never throws
         }
@@ -105,44 +107,34 @@ HIDComm::Refusal HIDComm::lastRefusal() const {
     return {fromUtf8(refusal.path), fromUtf8(refusal.reason)};
 }
 
-bool HIDComm::IsConnected() const { return d->link.isOpen(); }
-
-QString HIDComm::DeviceText() const {
-    (void)d->link.device(); // throws NotOpen
-    return d->text;
-}
+bool HIDComm::IsConnected() const { return d->link.state() == BoardLink::State::Open; }
 
 namespace {
 
-// The one way a call on the board ends in a loss: the board is closed already, the owner hears
-// Disconnected, then the caller gets the error.
-template <typename Call> auto onBoard(HIDComm& link, QString& text, Call call) {
-    try {
-        return call();
-    } catch (const LinkError& e) {
-        if (e.kind() == LinkError::Kind::Lost) {
-            text.clear();
-            emit link.Disconnected(0);
-        }
-        throw;
-    }
+// After Disconnected the window has no board, whatever the link keeps of the lost one.
+void requireOpen(const HIDComm& link) {
+    if (!link.IsConnected())
+        throw LinkError(LinkError::Kind::NotOpen, "no board is open");
 }
 
 } // namespace
 
+QString HIDComm::DeviceText() const {
+    requireOpen(*this);
+    return d->text;
+}
+
 void HIDComm::Write(const QByteArray& bytes, qint16 count) {
-    onBoard(*this, d->text, [&] {
-        d->link.write(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                      static_cast<std::size_t>(bytes.size()), count);
-    });
+    requireOpen(*this);
+    d->link.write(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                  static_cast<std::size_t>(bytes.size()), count);
 }
 
 QByteArray HIDComm::Read(qint16 count) {
-    return onBoard(*this, d->text, [&] {
-        const std::vector<std::uint8_t> reply = d->link.read(count);
-        return QByteArray(reinterpret_cast<const char*>(reply.data()),
-                          static_cast<qsizetype>(reply.size()));
-    });
+    requireOpen(*this);
+    const std::vector<std::uint8_t> reply = d->link.read(count);
+    return QByteArray(reinterpret_cast<const char*>(reply.data()),
+                      static_cast<qsizetype>(reply.size()));
 }
 
 void HIDComm::Release() {

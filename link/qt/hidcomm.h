@@ -1,9 +1,11 @@
 #pragma once
-// HIDComm: the window's link to the board, the Qt face of BoardLink. It keeps the window
-// definition's match settings, hands bytes over as QByteArray, and reports connected and
-// disconnected as signals on the thread that owns it (the GUI thread). It knows nothing of any
-// window. No call here waits longer than kReadTimeoutMs for the board, whatever the board does.
+// HIDComm: the window's link to the board, the Qt face of BoardLink (board_link.h states what a
+// call on the board does, waits for and throws; this face adds only what is said here). It keeps
+// the window definition's match settings, hands bytes over as QByteArray, and reports connected
+// and disconnected as signals on the thread that owns it (the GUI thread). It knows nothing of
+// any window.
 
+#include "board_link.h"
 #include "device_match.h"
 #include "link_error.h"
 #include "link_settings.h"
@@ -39,8 +41,7 @@ public:
     // simply tries again later; a refused open, or a board that cannot be served, say for want of
     // a thread, is reported on stderr once per new reason and left closed). Never throws.
     void Connect();
-    // Why the last Connect() left no board open although it found a matching one: that board's
-    // path and the system's reason for refusing it (isAccessDenied() tells a permission problem).
+    // Why the last Connect() left no board open although one may be there: BoardLink::refusal().
     // Both empty when that Connect opened the board, found one already open or found none.
     struct Refusal {
         QString path;
@@ -52,26 +53,14 @@ public:
     // What the open board calls itself: "<manufacturer> <product>", trimmed, either alone if the
     // other is missing. Throws LinkError(NotOpen) if none is open.
     QString DeviceText() const;
-    // Sends bytes[0..count) as one 64-byte output report, zero-padded, and returns once the board
-    // has taken it. Reports that arrived before the report goes out are dropped. Blocks the
-    // calling thread at most kReadTimeoutMs. Throws LinkError: NotOpen; Rejected for count
-    // outside 0..64 or beyond bytes.size() (nothing is sent); TimedOut when the board did not
-    // take the report in time (the board stays open; while that report is still stuck, a later
-    // Write fails at once with TimedOut and sends nothing); Lost when the write fails, in which
-    // case the board has been closed and Disconnected raised before the throw. A stuck report
-    // whose write fails later is a loss like any other: Disconnected comes from the event loop.
+    // BoardLink::write and BoardLink::read, with the board's default time-out. After
+    // Disconnected no board is open here: both throw LinkError(NotOpen) until the next
+    // Connected. A loss found inside one of them raises Disconnected before the throw.
     void Write(const QByteArray& bytes, qint16 count);
-    // First `count` bytes of the next input report that arrives after the last Write (fewer if
-    // the report is shorter). Blocks the calling thread at most kReadTimeoutMs. Throws
-    // LinkError: NotOpen; Rejected for count outside 0..64; TimedOut (the board stays open), at
-    // once when the last Write timed out, since the board has not taken the request it would
-    // answer; Lost when the board goes away meanwhile, in which case it has been closed and
-    // Disconnected raised before the throw.
     QByteArray Read(qint16 count);
-    // Closes the board, if any, and ends watchDevices(). Safe to call at any time, any number of
-    // times. Raises no Disconnected: giving the board up is the owner's own act, not a loss.
-    // Returns at once; a report stuck in the kernel is not waited for: the board's thread closes
-    // the board as soon as that write returns. Never throws.
+    // Closes the board, if any (BoardLink::close: never waits for the board), and ends
+    // watchDevices(). Safe to call at any time, any number of times. Raises no Disconnected:
+    // giving the board up is the owner's own act, not a loss. Never throws.
     void Release();
 
     // On top of the owner's polling, listens to the system's announcements of HID devices that
@@ -84,8 +73,9 @@ public:
 
 signals:
     // The argument carries nothing; it is there for handlers that take one. Both are raised on
-    // the thread this object lives in. Disconnected comes exactly once per lost board: from the
-    // event loop when the board goes while idle, or from inside the Write/Read that found it gone.
+    // the thread this object lives in. Disconnected comes exactly once per lost board (see
+    // BoardLink: a board is lost only when a look at it fails): from the event loop when the
+    // board goes while idle, or from inside the Write/Read that found it gone.
     void Connected(int reserved);
     void Disconnected(int reserved);
 

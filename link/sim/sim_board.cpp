@@ -39,13 +39,15 @@ public:
 
     int write(const std::uint8_t* data, std::size_t length) override {
         const Call call(calls_);
-        return board_->deviceWrite(session_, data, length);
+        return board_->deviceWrite(session_, data, length, &error_);
     }
     int readTimeout(std::uint8_t* data, std::size_t length, int milliseconds) override {
         const Call call(calls_);
+        error_ = kGone;
         return board_->deviceRead(handle_, data, length, milliseconds);
     }
-    std::string lastError() const override { return "simulated board: device disconnected"; }
+    // As hidapi's, the word on this handle's last failed call; only its one caller asks.
+    std::string lastError() const override { return error_; }
 
 private:
     // Counts the calls running on this handle, so a close under one of them shows.
@@ -63,10 +65,13 @@ private:
         std::atomic<int>& calls_;
     };
 
+    static constexpr const char* kGone = "simulated board: device disconnected";
+
     std::shared_ptr<SimBoard> board_;
     std::uint64_t handle_;
     std::uint64_t session_;
     std::atomic<int> calls_{0};
+    std::string error_ = kGone;
 };
 
 SimBoard::SimBoard(HidDeviceInfo info)
@@ -115,6 +120,11 @@ void SimBoard::wireInputsToOutputs(bool wired) {
 void SimBoard::setStall(bool stalled) {
     std::lock_guard lock(mutex_);
     stalled_ = stalled;
+}
+
+void SimBoard::setSystemWriteTimeoutMs(int milliseconds) {
+    std::lock_guard lock(mutex_);
+    systemWriteTimeoutMs_ = milliseconds;
 }
 
 void SimBoard::setWriteStall(bool stalled) {
@@ -231,13 +241,23 @@ void SimBoard::deliverLocked(const Pending& report) {
     changed_.notify_all();
 }
 
-int SimBoard::deviceWrite(std::uint64_t session, const std::uint8_t* data, std::size_t length) {
+int SimBoard::deviceWrite(std::uint64_t session, const std::uint8_t* data, std::size_t length,
+                          std::string* error) {
     std::unique_lock lock(mutex_);
     noteIoThreadLocked();
+    *error = "simulated board: device disconnected";
     if (writeStalled_ && aliveLocked(session)) {
         ++stuckWrites_;
-        changed_.wait(lock, [&] { return !writeStalled_ || !aliveLocked(session); });
+        const auto moved = [&] { return !writeStalled_ || !aliveLocked(session); };
+        const bool gaveUp =
+            systemWriteTimeoutMs_ > 0
+                ? !changed_.wait_for(lock, std::chrono::milliseconds(systemWriteTimeoutMs_), moved)
+                : (changed_.wait(lock, moved), false);
         --stuckWrites_;
+        if (gaveUp) {
+            *error = "Connection timed out"; // usbhid's word, the board still plugged in
+            return -1;
+        }
     }
     // The board declares no report ids, so only id 0 (hidapi's "none") reaches it.
     if (!aliveLocked(session) || length == 0 || data[0] != 0)

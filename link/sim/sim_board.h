@@ -50,6 +50,9 @@ public:
     // reading output reports, until this is cleared (the report then goes in) or the board is
     // unplugged (the write fails).
     void setWriteStall(bool stalled);
+    // A write stalled that long is given up by the system, as usbhid does after USB's 5 s: it
+    // fails with "Connection timed out", the board still plugged in. 0 (the default): never.
+    void setSystemWriteTimeoutMs(int milliseconds);
     // Answers are cut to this many bytes (0..64). A 0-byte report reads as "nothing arrived",
     // exactly as through hidapi.
     void setAnswerLength(int length);
@@ -93,7 +96,8 @@ private:
     bool aliveLocked(std::uint64_t session) const { return plugged_ && session == session_; }
     // Hands a report to every handle of the current plug session.
     void deliverLocked(const Pending& report);
-    int deviceWrite(std::uint64_t session, const std::uint8_t* data, std::size_t length);
+    int deviceWrite(std::uint64_t session, const std::uint8_t* data, std::size_t length,
+                    std::string* error);
     int deviceRead(std::uint64_t handle, std::uint8_t* data, std::size_t length, int milliseconds);
     void deviceClosed(std::uint64_t handle, bool duringCall);
     void noteIoThreadLocked() { ioThreads_.insert(std::this_thread::get_id()); }
@@ -111,6 +115,7 @@ private:
     bool wired_ = false;
     bool stalled_ = false;
     bool writeStalled_ = false;
+    int systemWriteTimeoutMs_ = 0;
     int stuckWrites_ = 0;
     std::set<std::thread::id> ioThreads_;
     int closesDuringCalls_ = 0;

@@ -6,6 +6,8 @@
 
 #include <hidapi.h>
 #include <mutex>
+#include <stdexcept>
+#include <string_view>
 
 namespace tarnovid {
 
@@ -29,6 +31,13 @@ HidBus busOf(const hid_device_info& info) {
     (void)info;
     return HidBus::Unknown; // older hidapi cannot tell
 #endif
+}
+
+// hidapi returns no list both when nothing matches and when the system could not list its
+// devices; only its global error text tells them apart, and for "nothing" it says one of these.
+bool isEmptyListText(std::string_view text) {
+    return text.empty() || text == "Success" || text == "No HID devices found in the system." ||
+           text == "No HID devices with requested VID/PID found in the system.";
 }
 
 class HidapiDevice final : public HidDevice {
@@ -61,6 +70,11 @@ public:
     std::vector<HidDeviceInfo> enumerate(std::uint16_t vendorId, std::uint16_t productId) override {
         std::vector<HidDeviceInfo> devices;
         hid_device_info* list = hid_enumerate(vendorId, productId);
+        if (list == nullptr) {
+            const std::string why = utf8FromWide(hid_error(nullptr));
+            if (!isEmptyListText(why))
+                throw std::runtime_error(why);
+        }
         for (const hid_device_info* it = list; it != nullptr; it = it->next) {
             HidDeviceInfo info;
             info.path = it->path != nullptr ? it->path : "";

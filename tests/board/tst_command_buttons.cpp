@@ -18,6 +18,9 @@ using tarnovid::test::ShownWindow;
 
 namespace {
 
+// The link's wait for the board, in the unit the checks use.
+constexpr int kTimeoutMs = int(tarnovid::BoardLink::kDefaultTimeout.count());
+
 // A shown window whose board was plugged in before it opened, so it is connected from the start.
 struct Connected {
     std::shared_ptr<SimBackend> backend = std::make_shared<SimBackend>();
@@ -105,7 +108,7 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         w.clickButton(u.Command2);
-        QVERIFY2(clock.elapsed() < kReadTimeoutMs + 400, "the read must give up on its own");
+        QVERIFY2(clock.elapsed() < kTimeoutMs + 400, "the read must give up on its own");
         QCOMPARE(w.indicators(), (std::array<Rgb, 3>{W, W, W}));
         QCOMPARE(u.Broj1, qint16(0));
 

@@ -33,6 +33,9 @@
 
 namespace {
 
+// The link's wait for the board, in the unit the checks use.
+constexpr int kTimeoutMs = int(tarnovid::BoardLink::kDefaultTimeout.count());
+
 using namespace tarnovid::guest;
 using tarnovid::HIDComm;
 using tarnovid::LinkError;
@@ -316,8 +319,8 @@ void silentBoard(const QString& program) {
     }
     const double waited = msBetween(start, Clock::now());
     figure("read_time_out", waited);
-    check(kind == LinkError::Kind::TimedOut && waited >= tarnovid::kReadTimeoutMs * 0.9 &&
-              waited < tarnovid::kReadTimeoutMs + 1500,
+    check(kind == LinkError::Kind::TimedOut && waited >= kTimeoutMs * 0.9 &&
+              waited < kTimeoutMs + 1500,
           "a board that never answers makes Read throw a time-out LinkError");
     check(board.waitForLine("read request left unanswered", 0).has_value(),
           "the silent board did receive the read request");

@@ -6,6 +6,7 @@
 #include "board_process.h"
 #include "colours.h"
 #include "guest_report.h"
+#include "board_link.h"
 #include "hid_backend.h"
 #include "link_error.h"
 #include "usbport01.h"
@@ -26,6 +27,9 @@
 #include <vector>
 
 namespace {
+
+// The link's wait for the board, in the unit the checks use.
+constexpr int kTimeoutMs = int(tarnovid::BoardLink::kDefaultTimeout.count());
 
 using namespace tarnovid;
 using namespace tarnovid::guest;
@@ -160,7 +164,7 @@ void stalledBoard(const QString& program) {
 
     // The first few reports still fit the gadget's queue, and each of those clicks is sent at
     // once; the click that finds the queue full is the one that would hang.
-    const double stalledMs = kReadTimeoutMs * 0.9;
+    const double stalledMs = kTimeoutMs * 0.9;
     double blocked = 0;
     double beforeStall = 0; // the longest of the clicks the queue still took
     int clicks = 0;
@@ -173,9 +177,9 @@ void stalledBoard(const QString& program) {
     }
     figure("upisi_taken_longest", beforeStall);
     figure("upisi_gui_blocked_on_stalled_board", blocked);
-    check(blocked >= stalledMs && blocked <= kReadTimeoutMs + 300,
+    check(blocked >= stalledMs && blocked <= kTimeoutMs + 300,
           "a click on Upisi against the stalled board returns within " +
-              std::to_string(kReadTimeoutMs) + " + 300 ms: " + std::to_string(int(blocked)) +
+              std::to_string(kTimeoutMs) + " + 300 ms: " + std::to_string(int(blocked)) +
               " ms at click " + std::to_string(clicks));
     check(buttonsEnabled(window) && window.Text1->text() != "Tarnovid - diskonektovano",
           "the stalled board stays open: both buttons enabled, no disconnect message");
@@ -290,7 +294,7 @@ int closeWithAReportStuck() {
     if (!QTest::qWaitFor([&] { return buttonsEnabled(window); }, 5000))
         return 1;
     double blocked = 0;
-    for (int click = 0; click < 12 && blocked < kReadTimeoutMs * 0.9; ++click) {
+    for (int click = 0; click < 12 && blocked < kTimeoutMs * 0.9; ++click) {
         const auto start = Clock::now();
         press(window, window.Command1);
         blocked = msBetween(start, Clock::now());

@@ -50,8 +50,9 @@ struct StandIn {
         int interfaceNumber = 0;
     };
     std::vector<Listed> listed;
-    std::set<std::string> refused; // paths hid_open_path refuses
-    std::wstring openError = L"Permission denied";
+    std::set<std::string> refused;                  // paths hid_open_path refuses
+    std::wstring openError = L"Permission denied";  // hidapi's global error slot
+    bool listFails = false;                         // hid_enumerate fails with openError
     std::wstring writeError;                        // set: hid_write fails with it
     std::deque<std::vector<unsigned char>> reports; // what the next reads return
 
@@ -92,6 +93,8 @@ struct hid_device_info HID_API_EXPORT* HID_API_CALL hid_enumerate(unsigned short
                                                                   unsigned short product_id) {
     std::lock_guard lock(standIn->mutex);
     standIn->enumerated.emplace_back(vendor_id, product_id);
+    if (standIn->listFails)
+        return nullptr;
     hid_device_info* head = nullptr;
     for (auto it = standIn->listed.rbegin(); it != standIn->listed.rend(); ++it) {
         if ((vendor_id != 0 && it->vendorId != vendor_id) ||
@@ -114,6 +117,9 @@ struct hid_device_info HID_API_EXPORT* HID_API_CALL hid_enumerate(unsigned short
         info->next = head;
         head = info;
     }
+    // As hidapi 0.13 does: an empty list is no failure, but its global error says so anyway.
+    if (head == nullptr)
+        standIn->openError = L"No HID devices with requested VID/PID found in the system.";
     standIn->handedOut.insert(head);
     return head;
 }
@@ -337,11 +343,24 @@ void HidapiLayerTest::aClickIsReportIdZeroAndSixtyFourBytesAndTheAnswerComesBack
 }
 
 void HidapiLayerTest::hidapisOwnWordsExplainAFailure() {
+    HIDComm link(makeHidapiBackend());
+    test::matchGenuineBoard(link);
+    // hidapi lists nothing both when nothing is there and when the system cannot say; only the
+    // former is quietly "no board".
+    link.Connect();
+    QVERIFY(!link.IsConnected());
+    QCOMPARE(link.lastRefusal().reason, QString());
+    standIn->listFails = true;
+    standIn->openError = L"Couldn't create udev context";
+    QTest::ignoreMessage(
+        QtWarningMsg, QRegularExpression("cannot look for boards: Couldn't create udev context"));
+    link.Connect();
+    QVERIFY(!link.IsConnected());
+    standIn->listFails = false;
+
     standIn->listed = {genuine("/dev/hidraw0")};
     standIn->refused = {"/dev/hidraw0"};
     standIn->openError = L"Failed to open a device with path '/dev/hidraw0': Permission denied";
-    HIDComm link(makeHidapiBackend());
-    test::matchGenuineBoard(link);
     QTest::ignoreMessage(QtWarningMsg,
                          QRegularExpression("cannot open board /dev/hidraw0: Failed to open a "
                                             "device with path '/dev/hidraw0': Permission denied"));
@@ -351,16 +370,26 @@ void HidapiLayerTest::hidapisOwnWordsExplainAFailure() {
     standIn->refused.clear();
     link.Connect();
     QVERIFY(link.IsConnected());
-    standIn->writeError = L"hid_write/ioctl: Input/output error \u2013 EIO";
+    // A write the system fails while the board is still there (usbhid's time-out on a board
+    // that stopped reading) is a report not taken, not a lost board.
+    standIn->writeError = L"hid_write/ioctl: Connection timed out \u2013 ETIMEDOUT";
     QSignalSpy lost(&link, &HIDComm::Disconnected);
+    QCOMPARE(test::kindOf([&] { link.Write(request(board::kSetOutputs, 1), 2); }),
+             LinkError::Kind::TimedOut);
+    QVERIFY(link.IsConnected());
+    QCOMPARE(lost.count(), 0);
+    // The same failure with the board gone is a loss, in the system's own words.
+    {
+        std::lock_guard lock(standIn->mutex);
+        standIn->current->gone = true;
+    }
+    standIn->writeError = L"hid_write/ioctl: Input/output error \u2013 EIO";
     try {
         link.Write(request(board::kSetOutputs, 1), 2);
         QFAIL("the failed write went unnoticed");
     } catch (const LinkError& e) {
         QCOMPARE(e.kind(), LinkError::Kind::Lost);
-        QVERIFY2(QString::fromUtf8(e.what()).contains(
-                     QString::fromWCharArray(L"Input/output error \u2013 EIO")),
-                 e.what());
+        QVERIFY2(QString::fromUtf8(e.what()).contains(QStringLiteral("No such device")), e.what());
     }
     QCOMPARE(lost.count(), 1);
 

@@ -24,6 +24,9 @@ using namespace tarnovid;
 
 namespace {
 
+// The link's wait for the board, in the unit the checks use.
+constexpr int kTimeoutMs = int(tarnovid::BoardLink::kDefaultTimeout.count());
+
 QByteArray request(quint8 command, quint8 value) {
     QByteArray buffer(9, '\0');
     buffer[0] = static_cast<char>(command);
@@ -317,7 +320,7 @@ void HIDCommTest::reportsFromBeforeTheWriteAreNeverTheAnswer() {
     QCOMPARE(rig.link.Read(2), QByteArray("\x01\x00", 2));
 
     // An answer that comes after its read gave up must not answer the next request.
-    rig.board->setAnswerDelayMs(kReadTimeoutMs + 150);
+    rig.board->setAnswerDelayMs(kTimeoutMs + 150);
     rig.link.Write(request(board::kReadInputs, 0), 2);
     QVERIFY(test::kindOf([&] { rig.link.Read(2); }) == LinkError::Kind::TimedOut);
     QTRY_COMPARE(rig.board->pendingInputReports(), std::size_t(0)); // the late one is in

@@ -120,6 +120,7 @@ lrwxrwxrwx ./$lib/libtarnovid.so.1 -> libtarnovid.so.$version
 FILES
 check_files "$devdeb" <<FILES
 -rw-r--r-- ./usr/include/tarnovid.h
+-rw-r--r-- ./usr/include/tarnovid_version.h
 -rw-r--r-- ./$lib/cmake/Tarnovid/TarnovidConfig.cmake
 -rw-r--r-- ./$lib/cmake/Tarnovid/TarnovidConfigVersion.cmake
 -rw-r--r-- ./$lib/cmake/Tarnovid/TarnovidTargets-$(sed -n 's/^CMAKE_BUILD_TYPE:STRING=//p' "$build/CMakeCache.txt" | tr '[:upper:]' '[:lower:]').cmake

@@ -11,6 +11,7 @@
 #include "exit_codes.h"
 #include "interrupt.h"
 #include "link_error.h"
+#include <tarnovid.h>
 #include "output_value.h"
 #include "sim_board.h"
 #include "timestamp.h"
@@ -372,7 +373,7 @@ void TarnovidctlTest::everyFailureHasItsExitCodeAndOneLine() {
     run = runCtl(backend, {"get"});
     QCOMPARE(run.code, int(kExitNoAnswer));
     QVERIFY(oneErrorLine(run));
-    QVERIFY(clock.elapsed() >= kReadTimeoutMs); // the window's time-out, not one of its own
+    QVERIFY(clock.elapsed() >= TARNOVID_TIMEOUT_MS); // the window's time-out, not one of its own
     QCOMPARE(board->closeCount(), board->openCount());
 
     std::thread unplug([board] {
