@@ -4,6 +4,7 @@
 #include "call_boundary.h"
 #include "device_node.h"
 #include "device_sources.h"
+#include "failure_text.h"
 #include "last_error.h"
 #include "tarnovid.h"
 
@@ -29,6 +30,8 @@ char* copyText(const std::string& text) {
     return copy;
 }
 
+int failWith(const Failure& failure) { return fail(failure.code, failure.message); }
+
 struct ListedDevice {
     HidDeviceInfo info;
     int differs;
@@ -46,7 +49,11 @@ int tarnovid_list(int all, tarnovid_device** devices) {
         if (const std::shared_ptr<HidBackend> system = systemDevices()) {
             const EnumerateFilter filter = enumerateFilter(rule);
             const std::lock_guard lock(systemLock());
-            found = system->enumerate(filter.vendorId, filter.productId);
+            try {
+                found = system->enumerate(filter.vendorId, filter.productId);
+            } catch (const std::exception& e) {
+                return failWith(refusalFailure({"", e.what()}));
+            }
         }
         std::vector<ListedDevice> listed;
         for (HidDeviceInfo& info : found) {

@@ -39,9 +39,10 @@ public:
     static constexpr std::chrono::milliseconds kMaxTimeout{60000};
 
     struct Notices {
-        // On the board's I/O thread, when the open board has failed while none of the owner's
-        // calls was there to find it; never once close() or interrupt() has begun. It must not
-        // call into the link: the owner calls updateState() on its own thread.
+        // On the board's I/O thread, when the open board has failed; never once close() or
+        // interrupt() has begun. It must not call into the link: the owner calls updateState()
+        // on its own thread, which finds nothing to do if one of its calls has found the loss
+        // meanwhile.
         std::function<void()> boardFailed;
         // On the owner's thread, from inside write(), read() or updateState(), when the board
         // turns Lost: once per board, with the system's word on why.

@@ -159,6 +159,27 @@ private slots:
         QCOMPARE(u.Broj1, qint16(7));
     }
 
+    void aBoardThatStopsTakingReportsIsStillTheBoard() {
+        Connected w;
+        Usbport01& u = *w.window;
+        const QString name = u.Text1->text();
+        QSignalSpy lost(u.HIDComm1, &HIDComm::Disconnected);
+        // The firmware stops reading; the system gives the stuck report up (usbhid after USB's
+        // 5 s), the board still plugged in.
+        w.board->setWriteStall(true);
+        w.board->setSystemWriteTimeoutMs(150);
+        w.clickButton(u.Command1);
+        QTRY_COMPARE(w.board->stuckWrites(), 0);
+        QTest::qWait(50); // the link's news, had there been any, has had its turn
+        QCOMPARE(lost.count(), 0);
+        QCOMPARE(u.Text1->text(), name);
+        QVERIFY(u.Command1->isEnabled() && u.Command2->isEnabled());
+        // Once it reads again, the next click reaches it.
+        w.board->setWriteStall(false);
+        w.clickButton(u.Command2);
+        QCOMPARE(w.board->writes().back(), test::boardReport(board::kReadInputs, 0x00));
+    }
+
     void upisiWithTheBoardGoneStaysDisabled() {
         Connected w;
         Usbport01& u = *w.window;

@@ -12,6 +12,7 @@
 #include <QTest>
 #include <atomic>
 #include <cstring>
+#include <mutex>
 #include <set>
 #include <tarnovid.h>
 #include <thread>
@@ -66,6 +67,11 @@ private slots:
     void openFailuresHaveTheirCodesAndWords();
     void callsAreBoundedWhateverTheBoardDoes();
     void oneBoardFromSeveralThreads();
+    void closeMayComeFromAnyThreadAtAnyMoment_data();
+    void closeMayComeFromAnyThreadAtAnyMoment();
+    void aBoardStillThereIsNeverLost();
+    void waitOpensTheBoardOnceItIsThere();
+    void eachBoardHasItsTimeOutAndItsDetails();
     void listGivesEveryFieldAndWhatDiffers();
 };
 
@@ -178,7 +184,7 @@ void LibTarnovidTest::openFailuresHaveTheirCodesAndWords() {
         const lib::SystemDevicesOverride use(std::make_shared<BrokenBackend>());
         tarnovid_device* devices = nullptr;
         QCOMPARE(tarnovid_list(0, &devices), TARNOVID_FAILED);
-        QCOMPARE(lastError(), std::string("the device list is gone"));
+        QCOMPARE(lastError(), std::string("cannot look for boards: the device list is gone"));
     }
     auto noThreads = std::make_shared<SimBackend>();
     auto spare = noThreads->addTarnovid("sim/a");
@@ -308,6 +314,240 @@ void LibTarnovidTest::oneBoardFromSeveralThreads() {
         waitedInVain += said[t].find("calls of other threads") != std::string::npos;
     }
     QVERIFY(waitedInVain >= 1);
+
+    // Two threads behind each other on that board take turns in the order they came: neither
+    // waits longer than the other's one call, so neither gives up waiting.
+    threads.clear();
+    std::vector<std::string> unfair;
+    std::mutex unfairMutex;
+    QCOMPARE(tarnovid_set_timeout(opened.board, 100), TARNOVID_OK);
+    for (int t = 0; t < 2; ++t)
+        threads.emplace_back([&] {
+            for (int i = 0; i < 4; ++i) {
+                unsigned char inputs = 0;
+                if (tarnovid_read_inputs(opened.board, &inputs) != TARNOVID_NO_ANSWER ||
+                    lastError() != "no answer: the board did not answer within 100 ms") {
+                    const std::lock_guard lock(unfairMutex);
+                    unfair.push_back(lastError());
+                }
+            }
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    QVERIFY2(unfair.empty(), unfair.empty() ? "" : unfair.front().c_str());
+}
+
+namespace {
+
+// What one call saw: its code, its words, and when it returned.
+struct Outcome {
+    int code = -1;
+    std::string said;
+    std::chrono::steady_clock::time_point at;
+};
+
+} // namespace
+
+void LibTarnovidTest::closeMayComeFromAnyThreadAtAnyMoment_data() {
+    QTest::addColumn<QString>("board");
+    QTest::newRow("its writes stall") << "stall";
+    QTest::newRow("it never answers") << "noreply";
+    QTest::newRow("it is unplugged meanwhile") << "unplug";
+}
+
+void LibTarnovidTest::closeMayComeFromAnyThreadAtAnyMoment() {
+    QFETCH(QString, board);
+    auto backend = std::make_shared<SimBackend>();
+    auto sim = backend->addTarnovid();
+    sim->setStall(board == "noreply");
+    sim->setWriteStall(board == "stall");
+    sim->setAnswerDelayMs(board == "unplug" ? 400 : 0);
+    const test::StallBreaker breaker(sim, std::chrono::seconds(5));
+    tarnovid_board* handle = nullptr;
+    {
+        const lib::SystemDevicesOverride use(backend);
+        QCOMPARE(tarnovid_open(nullptr, &handle), TARNOVID_OK);
+    }
+    // One thread in a call on the board, two more waiting for their turn behind it.
+    using Clock = std::chrono::steady_clock;
+    constexpr int kCallers = 3;
+    std::vector<Outcome> outcomes(kCallers);
+    std::vector<std::thread> callers;
+    for (int t = 0; t < kCallers; ++t)
+        callers.emplace_back([&, t] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10 * t));
+            unsigned char inputs = 0;
+            outcomes[t].code =
+                t == 1 ? tarnovid_set_outputs(handle, 1) : tarnovid_read_inputs(handle, &inputs);
+            outcomes[t].at = Clock::now();
+            outcomes[t].said = lastError();
+        });
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    if (board == "unplug")
+        sim->unplug();
+    const auto closing = Clock::now();
+    tarnovid_close(handle);
+    const auto closed = Clock::now();
+    for (std::thread& caller : callers)
+        caller.join();
+
+    using std::chrono::milliseconds;
+    const auto ms = [](Clock::duration d) { return QString::number(d.count() / 1e6); };
+    QVERIFY2(closed - closing < milliseconds(20), qPrintable(ms(closed - closing)));
+    for (const Outcome& outcome : outcomes) {
+        // Each ends at once: the close, or the unplug just before it, ends its wait.
+        QVERIFY2(outcome.at - closing < milliseconds(50), qPrintable(ms(outcome.at - closing)));
+        if (board == "unplug")
+            QVERIFY2(outcome.code == TARNOVID_CLOSED || outcome.code == TARNOVID_BOARD_LOST,
+                     outcome.said.c_str());
+        else
+            QCOMPARE(outcome.code, TARNOVID_CLOSED);
+        QVERIFY2(outcome.code != TARNOVID_CLOSED ||
+                     outcome.said == "closed: the board was closed by another thread",
+                 outcome.said.c_str());
+    }
+    // Gone for good: the pointer is known to be no board, and nothing of it is read.
+    QCOMPARE(tarnovid_set_outputs(handle, 1), TARNOVID_BAD_ARGUMENT);
+    QVERIFY2(lastError().find("not an open board") != std::string::npos, tarnovid_last_error());
+    tarnovid_close(handle); // twice: nothing happens
+    int notABoard = 0;
+    QCOMPARE(tarnovid_set_outputs(reinterpret_cast<tarnovid_board*>(&notABoard), 1),
+             TARNOVID_BAD_ARGUMENT);
+    QVERIFY(tarnovid_board_info(reinterpret_cast<tarnovid_board*>(&notABoard)) == nullptr);
+    // The device itself goes once the board's thread is out of its last call on it.
+    sim->setWriteStall(false);
+    QTRY_COMPARE(sim->closeCount(), sim->openCount());
+}
+
+void LibTarnovidTest::aBoardStillThereIsNeverLost() {
+    auto backend = std::make_shared<SimBackend>();
+    auto board = backend->addTarnovid();
+    board->wireInputsToOutputs(true);
+    Opened opened;
+    openOn(opened, backend);
+    QCOMPARE(opened.code, TARNOVID_OK);
+    unsigned char inputs = 0;
+
+    // The firmware stops taking reports and the system gives the write up (usbhid after USB's
+    // 5 s, Windows after 1 s; here 300 ms, before the library's own wait is up): no answer, in
+    // the system's words, and the board is still the board.
+    board->setWriteStall(true);
+    board->setSystemWriteTimeoutMs(300);
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(tarnovid_set_outputs(opened.board, 0x01), TARNOVID_NO_ANSWER);
+    QVERIFY2(msSince(clock) < TARNOVID_TIMEOUT_MS, qPrintable(QString::number(msSince(clock))));
+    QVERIFY2(lastError().starts_with("not taken: ") &&
+                 lastError().find("Connection timed out") != std::string::npos,
+             tarnovid_last_error());
+    // After the library's own wait: the system gives up later, with nobody waiting.
+    board->setSystemWriteTimeoutMs(800);
+    QCOMPARE(tarnovid_set_outputs(opened.board, 0x02), TARNOVID_NO_ANSWER);
+    QTRY_COMPARE(board->stuckWrites(), 0);
+    QCOMPARE(tarnovid_read_inputs(opened.board, &inputs), TARNOVID_NO_ANSWER);
+    QCOMPARE(lastError(),
+             std::string("no answer: the board did not take the report within 500 ms"));
+    // The firmware reads again: the same board serves on, once the report held up has gone in.
+    board->setWriteStall(false);
+    QTRY_COMPARE(tarnovid_set_outputs(opened.board, 0x04), TARNOVID_OK);
+    QCOMPARE(tarnovid_read_inputs(opened.board, &inputs), TARNOVID_OK);
+    QCOMPARE(inputs, 0x04);
+    QCOMPARE(board->openCount(), 1);
+}
+
+void LibTarnovidTest::waitOpensTheBoardOnceItIsThere() {
+    // A board plugged in during the wait is opened as the system announces it, not at a look.
+    auto backend = std::make_shared<SimBackend>();
+    auto board = backend->addTarnovid();
+    board->unplug();
+    const lib::SystemDevicesOverride use(backend);
+    tarnovid_board* handle = nullptr;
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(tarnovid_wait(nullptr, 100, &handle), TARNOVID_NO_BOARD);
+    QVERIFY(handle == nullptr);
+    QVERIFY2(msSince(clock) >= 100 && msSince(clock) < 400,
+             qPrintable(QString::number(msSince(clock))));
+    QCOMPARE(lastError(), std::string("no board found (waited 100 ms)"));
+
+    std::thread plug([board] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        board->plug();
+    });
+    clock.restart();
+    QCOMPARE(tarnovid_wait(nullptr, -1, &handle), TARNOVID_OK);
+    plug.join();
+    QVERIFY2(msSince(clock) < 150 + 100, qPrintable(QString::number(msSince(clock))));
+    QCOMPARE(tarnovid_set_outputs(handle, 1), TARNOVID_OK);
+
+    // Lost, then back: the program closes it and waits for it again.
+    board->unplug();
+    QCOMPARE(tarnovid_set_outputs(handle, 2), TARNOVID_BOARD_LOST);
+    tarnovid_close(handle);
+    board->plug();
+    QCOMPARE(tarnovid_wait("sim/tarnovid-0", 0, &handle), TARNOVID_OK);
+    tarnovid_close(handle);
+
+    // A failure other than "not there" ends the wait at once.
+    board->setRefuseOpen(true);
+    clock.restart();
+    QCOMPARE(tarnovid_wait(nullptr, 2000, &handle), TARNOVID_ACCESS_DENIED);
+    QVERIFY(msSince(clock) < 100);
+    QCOMPARE(tarnovid_wait(nullptr, 10, nullptr), TARNOVID_BAD_ARGUMENT);
+    QCOMPARE(tarnovid_wait("", 10, &handle), TARNOVID_BAD_ARGUMENT);
+}
+
+void LibTarnovidTest::eachBoardHasItsTimeOutAndItsDetails() {
+    auto backend = std::make_shared<SimBackend>();
+    HidDeviceInfo info = tarnovidDeviceInfo("sim/a");
+    info.serialNumber = "A1";
+    auto board = backend->addBoard(info);
+    Opened opened;
+    openOn(opened, backend);
+    QCOMPARE(opened.code, TARNOVID_OK);
+
+    const tarnovid_device* details = tarnovid_board_info(opened.board);
+    QVERIFY(details != nullptr);
+    QCOMPARE(std::string(details->path), std::string("sim/a"));
+    QCOMPARE(std::string(details->serial), std::string("A1"));
+    QCOMPARE(std::string(details->product), std::string(TARNOVID_PRODUCT));
+    QCOMPARE(details->bus, TARNOVID_BUS_USB);
+    QCOMPARE(details->differs, 0u);
+    QVERIFY(details->next == nullptr);
+
+    for (const int wrong : {0, -1, TARNOVID_TIMEOUT_MAX_MS + 1})
+        QCOMPARE(tarnovid_set_timeout(opened.board, wrong), TARNOVID_BAD_ARGUMENT);
+    QCOMPARE(tarnovid_set_timeout(nullptr, 100), TARNOVID_BAD_ARGUMENT);
+    QCOMPARE(tarnovid_set_timeout(opened.board, TARNOVID_TIMEOUT_MAX_MS), TARNOVID_OK);
+    // A short time-out is the wait of the next call, and of no other board.
+    QCOMPARE(tarnovid_set_timeout(opened.board, 60), TARNOVID_OK);
+    board->setStall(true);
+    unsigned char inputs = 0;
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(tarnovid_read_inputs(opened.board, &inputs), TARNOVID_NO_ANSWER);
+    QVERIFY2(msSince(clock) >= 60 && msSince(clock) < 200,
+             qPrintable(QString::number(msSince(clock))));
+    QCOMPARE(lastError(), std::string("no answer: the board did not answer within 60 ms"));
+    tarnovid_board* demo = nullptr;
+    QCOMPARE(tarnovid_open(TARNOVID_DEMO, &demo), TARNOVID_OK);
+    QCOMPARE(tarnovid_read_inputs(demo, &inputs), TARNOVID_OK);
+    // Still there once the board is lost, gone once it is closed.
+    board->unplug();
+    QCOMPARE(tarnovid_read_inputs(opened.board, &inputs), TARNOVID_BOARD_LOST);
+    QVERIFY(tarnovid_board_info(opened.board) == details);
+    tarnovid_close(demo);
+    QVERIFY(tarnovid_board_info(demo) == nullptr);
+    QVERIFY2(lastError().find("not an open board") != std::string::npos, tarnovid_last_error());
+
+    QCOMPARE(tarnovid_version_number(), TARNOVID_VERSION_NUMBER);
+    QCOMPARE(TARNOVID_VERSION_NUMBER,
+             TARNOVID_MAKE_VERSION(TARNOVID_VERSION_MAJOR, TARNOVID_VERSION_MINOR,
+                                   TARNOVID_VERSION_PATCH));
+    QCOMPARE(QString::fromUtf8(tarnovid_version()), QStringLiteral("%1.%2.%3")
+                                                        .arg(TARNOVID_VERSION_MAJOR)
+                                                        .arg(TARNOVID_VERSION_MINOR)
+                                                        .arg(TARNOVID_VERSION_PATCH));
 }
 
 void LibTarnovidTest::listGivesEveryFieldAndWhatDiffers() {

@@ -62,6 +62,8 @@ private slots:
     void idleThreadSleeps();
     void stopClosesTheDeviceAndIsIdempotent();
     void stopLeavesAStuckWriteToCloseTheDeviceAfterIt();
+    void cancelEndsEveryWaitAtOnceAndStopLeavesARunningRead();
+    void aWriteTheSystemGivesUpIsNotALoss();
 };
 
 void DeviceIoTest::reportsArriveInOrder() {
@@ -245,6 +247,61 @@ void DeviceIoTest::stopLeavesAStuckWriteToCloseTheDeviceAfterIt() {
     QCOMPARE(board->closesDuringCalls(), 0);
     QTest::qWait(20);
     QCOMPARE(notices.load(), 0);
+}
+
+void DeviceIoTest::cancelEndsEveryWaitAtOnceAndStopLeavesARunningRead() {
+    OpenSim sim;
+    const auto board = sim.board;
+    board->setStall(true); // takes reports, never answers
+    DeviceIo io(std::move(sim.device), nullptr);
+    QCOMPARE(io.write(frame(board::kReadInputs, 0), 500ms), DeviceIo::Write::Sent);
+    // A reader waits for the answer; another thread cancels 100 ms in.
+    std::thread canceller([&] {
+        std::this_thread::sleep_for(100ms);
+        io.cancel();
+    });
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<std::uint8_t> report;
+    QCOMPARE(io.waitForReport(2000ms, report), DeviceIo::Wait::Stopped);
+    canceller.join();
+    QVERIFY2(clock.elapsed() < 150, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(io.write(frame(board::kSetOutputs, 1), 500ms), DeviceIo::Write::Stopped);
+    // The thread is still in the reader's read, which nothing cuts short: stop() leaves it
+    // there and the device goes when the read runs out.
+    clock.restart();
+    io.stop();
+    QVERIFY2(clock.elapsed() < 20, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(board->isOpen());
+    QTRY_VERIFY(!board->isOpen());
+    QCOMPARE(board->closesDuringCalls(), 0);
+    QVERIFY(!io.lost());
+}
+
+void DeviceIoTest::aWriteTheSystemGivesUpIsNotALoss() {
+    OpenSim sim;
+    const auto board = sim.board;
+    std::atomic<int> notices{0};
+    DeviceIo io(std::move(sim.device), [&] { ++notices; });
+    board->setWriteStall(true);
+    board->setSystemWriteTimeoutMs(100);
+    std::string reason;
+    QCOMPARE(io.write(frame(board::kSetOutputs, 1), 500ms, &reason), DeviceIo::Write::NotTaken);
+    QCOMPARE(reason, std::string("Connection timed out"));
+    QVERIFY(!io.lost());
+    board->setWriteStall(false);
+    QCOMPARE(io.write(frame(board::kSetOutputs, 2), 500ms), DeviceIo::Write::Sent);
+    QCOMPARE(board->outputs(), 2);
+    // The same failure with the board gone is a loss: the look after it fails too.
+    board->setWriteStall(true);
+    std::thread unplug([&] {
+        std::this_thread::sleep_for(30ms);
+        board->unplug();
+    });
+    QCOMPARE(io.write(frame(board::kSetOutputs, 3), 500ms), DeviceIo::Write::Lost);
+    unplug.join();
+    QVERIFY(io.lost());
+    QCOMPARE(notices.load(), 1);
 }
 
 QTEST_GUILESS_MAIN(DeviceIoTest)

@@ -11,7 +11,6 @@
 #include "exit_codes.h"
 #include "interrupt.h"
 #include "link_error.h"
-#include <tarnovid.h>
 #include "output_value.h"
 #include "sim_board.h"
 #include "timestamp.h"
@@ -27,6 +26,7 @@
 #include <algorithm>
 #include <atomic>
 #include <csignal>
+#include <tarnovid.h>
 #include <thread>
 
 using namespace tarnovid;
@@ -66,6 +66,14 @@ public:
     std::unique_ptr<HidDevice> open(const std::string&, std::string* error) override {
         *error = "Device or resource busy";
         return nullptr;
+    }
+};
+
+// A system that cannot list its devices (udev gone, say): not the same as no board.
+class BrokenBackend : public SimBackend {
+public:
+    std::vector<HidDeviceInfo> enumerate(std::uint16_t, std::uint16_t) override {
+        throw std::runtime_error("Couldn't create udev context");
     }
 };
 
@@ -366,6 +374,13 @@ void TarnovidctlTest::everyFailureHasItsExitCodeAndOneLine() {
     QCOMPARE(run.code, int(kExitFailed));
     QVERIFY(oneErrorLine(run));
     QVERIFY(run.err.contains("Device or resource busy"));
+    for (const char* command : {"list", "get"}) {
+        run = runCtl(std::make_shared<BrokenBackend>(), {command});
+        QCOMPARE(run.code, int(kExitFailed));
+        QCOMPARE(
+            run.err,
+            QStringLiteral("tarnovidctl: cannot look for boards: Couldn't create udev context\n"));
+    }
 
     board->setStall(true);
     QElapsedTimer clock;
