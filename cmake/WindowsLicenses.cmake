@@ -122,6 +122,34 @@ _tarnovid_debian_owner(${_gcc_dll} _package)
 _tarnovid_debian_record(${_package} TARNOVID_GCC)
 _tarnovid_debian_owner(${_winpthread_dll} _package)
 _tarnovid_debian_record(${_package} TARNOVID_MINGW)
+# tarnovid.dll has libstdc++, libgcc and winpthreads linked in (libtarnovid/CMakeLists.txt): their
+# archives must come from the same sources as the DLLs, which the overview names.
+set(TARNOVID_GCC_STATIC_PACKAGES)
+foreach(archive libstdc++.a libgcc.a libgcc_eh.a libwinpthread.a)
+  execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${archive}
+    OUTPUT_VARIABLE path OUTPUT_STRIP_TRAILING_WHITESPACE)
+  if(NOT IS_ABSOLUTE "${path}" OR NOT EXISTS "${path}")
+    message(FATAL_ERROR "${archive}, which tarnovid.dll links in, not found")
+  endif()
+  file(REAL_PATH "${path}" path)
+  _tarnovid_debian_owner(${path} _package)
+  _tarnovid_debian_record(${_package} _static)
+  if(archive STREQUAL "libwinpthread.a")
+    set(part MINGW)
+  else()
+    set(part GCC)
+    list(APPEND TARNOVID_GCC_STATIC_PACKAGES ${_package})
+  endif()
+  if(NOT _static_SOURCE STREQUAL TARNOVID_${part}_SOURCE
+      OR NOT _static_SOURCE_VERSION STREQUAL TARNOVID_${part}_SOURCE_VERSION)
+    message(FATAL_ERROR "${path} is of ${_static_SOURCE} ${_static_SOURCE_VERSION}, the shipped "
+      "DLLs of ${TARNOVID_${part}_SOURCE} ${TARNOVID_${part}_SOURCE_VERSION}: the licence overview "
+      "would name another source for what tarnovid.dll holds")
+  endif()
+endforeach()
+list(REMOVE_DUPLICATES TARNOVID_GCC_STATIC_PACKAGES)
+list(JOIN TARNOVID_GCC_STATIC_PACKAGES " and " TARNOVID_GCC_STATIC_PACKAGES)
+
 # GCC's own source comes in the compiler's source package that the MinGW build names.
 if(NOT TARNOVID_GCC_BUILT_USING MATCHES "^([^ ,]+) \\(= ([^)]+)\\)")
   message(FATAL_ERROR "${TARNOVID_GCC_PACKAGE} names no GCC source it was built from "
