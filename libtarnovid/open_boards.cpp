@@ -1,5 +1,6 @@
 #include "open_boards.h"
 
+#include "failure_words.h"
 #include "last_error.h"
 
 #include <unordered_set>
@@ -79,6 +80,15 @@ bool closeBoard(tarnovid_board* board) noexcept {
     return true;
 }
 
+namespace {
+
+int closed() {
+    return fail(TARNOVID_CLOSED,
+                std::string(words::kClosed) + std::string(words::kClosedMeanwhile));
+}
+
+} // namespace
+
 BoardCall::BoardCall(tarnovid_board* board) {
     if (board != nullptr && Registry::instance().enter(board))
         board_ = board;
@@ -102,7 +112,7 @@ int BoardCall::takeTurn() {
     tarnovid_board& board = *board_;
     std::unique_lock lock(board.mutex_);
     if (board.closing_)
-        return fail(TARNOVID_CLOSED, "closed: the board was closed by another thread");
+        return closed();
     const std::uint64_t mine = board.nextTurn_++;
     board.turns_.push_back(mine);
     const auto patience = 3 * board.timeout_;
@@ -117,9 +127,10 @@ int BoardCall::takeTurn() {
     lock.unlock();
     board.changed_.notify_all();
     if (mayRun)
-        return fail(TARNOVID_CLOSED, "closed: the board was closed by another thread");
-    return fail(TARNOVID_NO_ANSWER, "no answer: the calls of other threads on this board did not "
-                                    "end within " +
+        return closed();
+    return fail(TARNOVID_NO_ANSWER, std::string(words::kNoAnswer) +
+                                        "the calls of other threads on this board did not end "
+                                        "within " +
                                         std::to_string(patience.count()) + " ms");
 }
 

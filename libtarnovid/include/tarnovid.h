@@ -177,6 +177,13 @@ TARNOVID_API int tarnovid_list(int all, tarnovid_device** devices);
 /* Frees a list from tarnovid_list. NULL is fine. */
 TARNOVID_API void tarnovid_free_list(tarnovid_device* devices);
 
+/* The names the programs give a device's fields: a TARNOVID_DIFFERS_* bit's ("vendor",
+   "product_id", "release", "manufacturer", "product", "bus", as tarnovidctl list --json and the
+   messages name them; "" for anything else), and a TARNOVID_BUS_* value's ("USB", "Bluetooth",
+   "I2C", "SPI", "unknown"). Never NULL. */
+TARNOVID_API const char* tarnovid_field_name(unsigned int differs_bit);
+TARNOVID_API const char* tarnovid_bus_name(int bus);
+
 /* What the board reported of itself when it was opened (differs 0, next NULL), valid until
    tarnovid_close; also while it is lost. NULL, with tarnovid_last_error set, for a board that is
    not open. */

@@ -1,6 +1,7 @@
 #include "board_link.h"
 
 #include "device_io.h"
+#include "failure_words.h"
 #include "report_framing.h"
 
 #include <exception>
@@ -14,7 +15,7 @@ namespace {
 [[noreturn]] void throwNotOpen() { throw LinkError(LinkError::Kind::NotOpen, "no board is open"); }
 
 [[noreturn]] void throwClosed() {
-    throw LinkError(LinkError::Kind::Closed, "the board was closed by another thread");
+    throw LinkError(LinkError::Kind::Closed, std::string(words::kClosedMeanwhile));
 }
 
 std::string within(std::chrono::milliseconds timeout) {

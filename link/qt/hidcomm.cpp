@@ -2,6 +2,7 @@
 
 #include "board_link.h"
 #include "device_text.h"
+#include "failure_words.h"
 #include "hid_backend.h"
 
 #include <QMetaObject>
@@ -85,11 +86,7 @@ void HIDComm::Connect() {
         return;
     case BoardLink::Outcome::Refused:
         try {
-            const BoardLink::Refusal& refusal = d->link.refusal();
-            // No path: the system could not even say which devices there are.
-            const std::string reason =
-                refusal.path.empty() ? "cannot look for boards: " + refusal.reason
-                                     : "cannot open board " + refusal.path + ": " + refusal.reason;
+            const std::string reason = words::refusal(d->link.refusal());
             if (reason != d->lastOpenFailure)
                 qWarning().noquote() << "Tarnovid:" << fromUtf8(reason);
             d->lastOpenFailure = reason;

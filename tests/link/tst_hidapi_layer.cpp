@@ -362,8 +362,9 @@ void HidapiLayerTest::hidapisOwnWordsExplainAFailure() {
     standIn->refused = {"/dev/hidraw0"};
     standIn->openError = L"Failed to open a device with path '/dev/hidraw0': Permission denied";
     QTest::ignoreMessage(QtWarningMsg,
-                         QRegularExpression("cannot open board /dev/hidraw0: Failed to open a "
-                                            "device with path '/dev/hidraw0': Permission denied"));
+                         QRegularExpression("^Tarnovid: access denied to /dev/hidraw0 \\(Failed "
+                                            "to open a device with path '/dev/hidraw0': "
+                                            "Permission denied\\)"));
     link.Connect();
     QVERIFY(!link.IsConnected());
 

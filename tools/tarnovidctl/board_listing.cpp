@@ -12,46 +12,34 @@ QString text(const char* utf8) { return QString::fromUtf8(utf8); }
 
 QString hex4(long long value) { return QStringLiteral("0x%1").arg(value, 4, 16, QLatin1Char('0')); }
 
-QString busName(int bus) {
-    switch (bus) {
-    case TARNOVID_BUS_USB:
-        return QStringLiteral("USB");
-    case TARNOVID_BUS_BLUETOOTH:
-        return QStringLiteral("Bluetooth");
-    case TARNOVID_BUS_I2C:
-        return QStringLiteral("I2C");
-    case TARNOVID_BUS_SPI:
-        return QStringLiteral("SPI");
-    default:
-        return QStringLiteral("unknown");
-    }
-}
+// The library's names, which its messages and the Python module use too.
+QString busName(int bus) { return text(tarnovid_bus_name(bus)); }
 
-// One of the board's marks: its name, and what the device has and a board has, as text and as
+// One of the board's marks: its bit, and what the device has and a board has, as text and as
 // JSON values.
 struct Field {
     unsigned bit;
-    const char* name;
     QString found, wanted;
     QJsonValue foundJson, wantedJson;
+    QString name() const { return text(tarnovid_field_name(bit)); }
 };
 
 std::vector<Field> fields(const ListedDevice& device) {
     const QString manufacturer = QStringLiteral(TARNOVID_MANUFACTURER);
     const QString product = QStringLiteral(TARNOVID_PRODUCT);
     return {
-        {TARNOVID_DIFFERS_VENDOR_ID, "vendor", hex4(device.vendorId), hex4(TARNOVID_VENDOR_ID),
+        {TARNOVID_DIFFERS_VENDOR_ID, hex4(device.vendorId), hex4(TARNOVID_VENDOR_ID),
          device.vendorId, TARNOVID_VENDOR_ID},
-        {TARNOVID_DIFFERS_PRODUCT_ID, "product_id", hex4(device.productId),
-         hex4(TARNOVID_PRODUCT_ID), device.productId, TARNOVID_PRODUCT_ID},
-        {TARNOVID_DIFFERS_RELEASE, "release", hex4(device.release), hex4(TARNOVID_RELEASE),
-         device.release, TARNOVID_RELEASE},
-        {TARNOVID_DIFFERS_MANUFACTURER, "manufacturer", quoted(device.manufacturer),
-         quoted(manufacturer), device.manufacturer, manufacturer},
-        {TARNOVID_DIFFERS_PRODUCT, "product", quoted(device.product), quoted(product),
-         device.product, product},
-        {TARNOVID_DIFFERS_BUS, "bus", busName(device.bus), busName(TARNOVID_BUS_USB),
-         busName(device.bus), busName(TARNOVID_BUS_USB)},
+        {TARNOVID_DIFFERS_PRODUCT_ID, hex4(device.productId), hex4(TARNOVID_PRODUCT_ID),
+         device.productId, TARNOVID_PRODUCT_ID},
+        {TARNOVID_DIFFERS_RELEASE, hex4(device.release), hex4(TARNOVID_RELEASE), device.release,
+         TARNOVID_RELEASE},
+        {TARNOVID_DIFFERS_MANUFACTURER, quoted(device.manufacturer), quoted(manufacturer),
+         device.manufacturer, manufacturer},
+        {TARNOVID_DIFFERS_PRODUCT, quoted(device.product), quoted(product), device.product,
+         product},
+        {TARNOVID_DIFFERS_BUS, busName(device.bus), busName(TARNOVID_BUS_USB), busName(device.bus),
+         busName(TARNOVID_BUS_USB)},
     };
 }
 
@@ -72,8 +60,8 @@ QString mismatchText(const ListedDevice& device) {
     QStringList parts;
     for (const Field& field : fields(device))
         if (device.differs & field.bit)
-            parts += QStringLiteral("%1 %2 (wanted %3)")
-                         .arg(QLatin1String(field.name), field.found, field.wanted);
+            parts +=
+                QStringLiteral("%1 %2 (wanted %3)").arg(field.name(), field.found, field.wanted);
     return parts.join(QStringLiteral(", "));
 }
 
@@ -100,7 +88,7 @@ QString deviceJson(const ListedDevice& device) {
         QJsonObject differs;
         for (const Field& field : fields(device))
             if (device.differs & field.bit)
-                differs.insert(QLatin1String(field.name),
+                differs.insert(field.name(),
                                QJsonObject{{QStringLiteral("found"), field.foundJson},
                                            {QStringLiteral("wanted"), field.wantedJson}});
         object.insert(QStringLiteral("differs"), differs);

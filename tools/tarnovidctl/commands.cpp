@@ -44,22 +44,12 @@ int fail(const Environment& env, int code, QString message) {
 // The library's own words for what its last call ran into.
 QString lastError() { return QString::fromUtf8(tarnovid_last_error()); }
 
-// Why no board was opened when none was refused: nothing there, or only lookalikes.
-QString noBoard(const Invocation& run, const std::vector<ListedDevice>& devices) {
-    if (!run.board.isEmpty()) {
-        const auto chosen = std::find_if(devices.begin(), devices.end(),
-                                         [&](const auto& d) { return d.path == run.board; });
-        if (chosen != devices.end() && chosen->differs != 0)
-            return QStringLiteral("no board at %1: it differs: %2")
-                .arg(printable(run.board), mismatchText(*chosen));
-        return QStringLiteral("no board at %1").arg(printable(run.board));
-    }
-    const auto lookalikes =
-        std::count_if(devices.begin(), devices.end(), [](const auto& d) { return d.differs != 0; });
-    if (lookalikes == 0)
-        return QStringLiteral("no board found");
-    return QStringLiteral("no board found; %1 (tarnovidctl list --all shows why)")
-        .arg(lookalikesText(int(lookalikes)));
+// Whether the devices there explain why no board was opened: a lookalike, or the device at the
+// path asked for is one.
+bool lookalikesExplain(const Invocation& run, const std::vector<ListedDevice>& devices) {
+    return std::any_of(devices.begin(), devices.end(), [&](const ListedDevice& d) {
+        return d.differs != 0 && (run.board.isEmpty() || d.path == run.board);
+    });
 }
 
 // Opens the board for set, get and watch. The exit code after saying why, if it cannot.
@@ -72,11 +62,11 @@ std::optional<int> open(Board& board, const Invocation& run, const Environment& 
         return std::nullopt;
     }
     if (code == TARNOVID_NO_BOARD) {
-        const QString said = lastError();
+        QString said = lastError();
         std::vector<ListedDevice> devices;
-        if (listDevices(devices) != TARNOVID_OK)
-            return fail(env, kExitNoBoard, said);
-        return fail(env, kExitNoBoard, noBoard(run, devices));
+        if (listDevices(devices) == TARNOVID_OK && lookalikesExplain(run, devices))
+            said += QStringLiteral(" (tarnovidctl list --all shows why)");
+        return fail(env, kExitNoBoard, said);
     }
     // A refusal: the path and the system's reason, and for a permission problem what to do.
     return fail(env, code, printable(lastError()));
@@ -115,11 +105,6 @@ int list(const Invocation& run, const Environment& env) {
 
 int set(tarnovid_board* board, const Invocation& run, const Environment& env) {
     const int code = tarnovid_set_outputs(board, run.outputs);
-    // A board that stops taking reports is not slow to answer: nothing was asked of it.
-    if (code == TARNOVID_NO_ANSWER)
-        return fail(env, kExitNoAnswer,
-                    QStringLiteral("not taken: the board did not take the outputs within %1 ms")
-                        .arg(TARNOVID_TIMEOUT_MS));
     return code == TARNOVID_OK ? kExitOk : fail(env, code, lastError());
 }
 
