@@ -47,7 +47,8 @@ int tarnovid_list(int all, tarnovid_device** devices) {
         const MatchRule rule = genuineRule();
         std::vector<HidDeviceInfo> found;
         if (const std::shared_ptr<HidBackend> system = systemDevices()) {
-            const EnumerateFilter filter = enumerateFilter(rule);
+            // Every HID device for `all`: a board whose firmware gives a wrong id is one of them.
+            const EnumerateFilter filter = all != 0 ? EnumerateFilter{} : enumerateFilter(rule);
             const std::lock_guard lock(systemLock());
             try {
                 found = system->enumerate(filter.vendorId, filter.productId);
@@ -61,10 +62,16 @@ int tarnovid_list(int all, tarnovid_device** devices) {
             if (differs == 0 || all != 0)
                 listed.push_back({std::move(info), differs});
         }
-        // The boards in the order tarnovid_open(NULL) tries them, then the lookalikes.
-        std::sort(listed.begin(), listed.end(), [](const ListedDevice& a, const ListedDevice& b) {
-            if ((a.differs == 0) != (b.differs == 0))
-                return a.differs == 0;
+        // The boards in the order tarnovid_open(NULL) tries them, then the devices with a
+        // board's ids, then the rest.
+        const auto rank = [](const ListedDevice& d) {
+            return d.differs == 0                                          ? 0
+                   : (d.differs & (kMatchVendorId | kMatchProductId)) == 0 ? 1
+                                                                           : 2;
+        };
+        std::sort(listed.begin(), listed.end(), [&](const ListedDevice& a, const ListedDevice& b) {
+            if (rank(a) != rank(b))
+                return rank(a) < rank(b);
             return a.info.path < b.info.path;
         });
         // Built from the back, each node owned by the list until the whole list is handed out.

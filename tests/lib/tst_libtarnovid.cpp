@@ -584,13 +584,25 @@ void LibTarnovidTest::listGivesEveryFieldAndWhatDiffers() {
 
     tarnovid_device* all = nullptr;
     QCOMPARE(tarnovid_list(1, &all), TARNOVID_OK);
-    const tarnovid_device* last = all->next->next;
-    QVERIFY(last != nullptr && last->next == nullptr); // the boards, then the one lookalike
-    QCOMPARE(std::string(last->path), std::string("sim/0"));
-    QCOMPARE(last->differs, unsigned(TARNOVID_DIFFERS_MANUFACTURER | TARNOVID_DIFFERS_PRODUCT |
-                                     TARNOVID_DIFFERS_BUS));
-    QCOMPARE(last->bus, TARNOVID_BUS_I2C);
-    QCOMPARE(std::string(last->product), odd.product);
+    // The boards, then the lookalike, then every other HID device: a board whose firmware gives
+    // another vendor is listed too, and says so.
+    const tarnovid_device* lookalike = all->next->next;
+    QVERIFY(lookalike != nullptr);
+    QCOMPARE(std::string(lookalike->path), std::string("sim/0"));
+    QCOMPARE(lookalike->differs, unsigned(TARNOVID_DIFFERS_MANUFACTURER | TARNOVID_DIFFERS_PRODUCT |
+                                          TARNOVID_DIFFERS_BUS));
+    QCOMPARE(lookalike->bus, TARNOVID_BUS_I2C);
+    QCOMPARE(std::string(lookalike->product), odd.product);
+    const tarnovid_device* last = lookalike->next;
+    QVERIFY(last != nullptr && last->next == nullptr);
+    QCOMPARE(std::string(last->path), std::string("sim/m"));
+    QCOMPARE(last->differs, unsigned(TARNOVID_DIFFERS_VENDOR_ID));
+    QCOMPARE(std::string(tarnovid_field_name(last->differs)), std::string("vendor"));
+    QCOMPARE(std::string(tarnovid_bus_name(lookalike->bus)), std::string("I2C"));
+    QCOMPARE(std::string(tarnovid_field_name(TARNOVID_DIFFERS_PRODUCT_ID)),
+             std::string("product_id"));
+    QCOMPARE(std::string(tarnovid_field_name(3)), std::string()); // two bits are no one field
+    QCOMPARE(std::string(tarnovid_bus_name(42)), std::string("unknown"));
     tarnovid_free_list(all);
 
     // The first board in that order is the one opened without a path.

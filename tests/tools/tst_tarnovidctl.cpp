@@ -453,7 +453,7 @@ void TarnovidctlTest::listShowsBoardsAndExplainsLookalikes() {
     odd.product = "USB Tarnovid\n\"2\"";
     odd.bus = HidBus::Bluetooth;
     HidDeviceInfo mouse = tarnovidDeviceInfo("sim/0");
-    mouse.vendorId = 0x046d; // not even a lookalike
+    mouse.vendorId = 0x046d; // not even a lookalike: listed by --all alone, last, never counted
     for (const auto& info : {second, newer, odd, first, mouse})
         backend->addBoard(info);
 
@@ -466,7 +466,7 @@ void TarnovidctlTest::listShowsBoardsAndExplainsLookalikes() {
 
     run = runCtl(backend, {"list", "--all"});
     QStringList lines = run.lines();
-    QCOMPARE(lines.size(), 5);
+    QCOMPARE(lines.size(), 6);
     QCOMPARE(lines[2], QStringLiteral("sim/c  serial \"\"  release 0x0002  \"Dravelko\" "
                                       "\"USB Tarnovid\"  differs: release 0x0002 (wanted 0x0001)"));
     QCOMPARE(lines[3], QStringLiteral("sim/d  serial \"\"  release 0x0001  \"DRAVELKO\" "
@@ -474,11 +474,13 @@ void TarnovidctlTest::listShowsBoardsAndExplainsLookalikes() {
                                       "\"DRAVELKO\" (wanted \"Dravelko\"), product "
                                       "\"USB Tarnovid\\n\\\"2\\\"\" (wanted \"USB Tarnovid\"), "
                                       "bus Bluetooth (wanted USB)"));
-    QCOMPARE(lines[4], QStringLiteral("2 boards; 2 other 1234:0001 devices do not match"));
+    QCOMPARE(lines[4], QStringLiteral("sim/0  serial \"\"  release 0x0001  \"Dravelko\" "
+                                      "\"USB Tarnovid\"  differs: vendor 0x046d (wanted 0x1234)"));
+    QCOMPARE(lines[5], QStringLiteral("2 boards; 2 other 1234:0001 devices do not match"));
 
     run = runCtl(backend, {"list", "--all", "--json"});
     lines = run.lines();
-    QCOMPARE(lines.size(), 4); // no count line: one object per device
+    QCOMPARE(lines.size(), 5); // no count line: one object per device
     QList<QJsonObject> objects;
     for (const QString& line : lines)
         objects += QJsonDocument::fromJson(line.toUtf8()).object();

@@ -96,6 +96,11 @@ QString deviceJson(const ListedDevice& device) {
     return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
 }
 
+bool isLookalike(const ListedDevice& device) {
+    return device.differs != 0 &&
+           (device.differs & (TARNOVID_DIFFERS_VENDOR_ID | TARNOVID_DIFFERS_PRODUCT_ID)) == 0;
+}
+
 QString lookalikesText(int lookalikes) {
     const QString ids = QStringLiteral("%1:%2")
                             .arg(TARNOVID_VENDOR_ID, 4, 16, QLatin1Char('0'))

@@ -31,6 +31,8 @@ QString deviceJson(const ListedDevice& device);
 QString countLine(int boards, int lookalikes, bool lookalikesListed);
 // "2 other 1234:0001 devices do not match"
 QString lookalikesText(int lookalikes);
+// A device with a board's ids (1234:0001) that is no board: the one kind `list` counts.
+bool isLookalike(const ListedDevice& device);
 
 // "release 0x0002 (wanted 0x0001), bus Bluetooth (wanted USB)"
 QString mismatchText(const ListedDevice& device);

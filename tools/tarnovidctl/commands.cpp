@@ -45,10 +45,10 @@ int fail(const Environment& env, int code, QString message) {
 QString lastError() { return QString::fromUtf8(tarnovid_last_error()); }
 
 // Whether the devices there explain why no board was opened: a lookalike, or the device at the
-// path asked for is one.
+// path asked for is none.
 bool lookalikesExplain(const Invocation& run, const std::vector<ListedDevice>& devices) {
     return std::any_of(devices.begin(), devices.end(), [&](const ListedDevice& d) {
-        return d.differs != 0 && (run.board.isEmpty() || d.path == run.board);
+        return run.board.isEmpty() ? isLookalike(d) : d.path == run.board && d.differs != 0;
     });
 }
 
@@ -92,7 +92,8 @@ int list(const Invocation& run, const Environment& env) {
     int boards = 0;
     int lookalikes = 0;
     for (const ListedDevice& device : devices) {
-        (device.differs == 0 ? boards : lookalikes) += 1;
+        boards += device.differs == 0;
+        lookalikes += isLookalike(device);
         if (device.differs != 0 && !run.all)
             continue;
         if (!say(env.out, run.style == Style::Json ? deviceJson(device) : deviceLine(device)))
