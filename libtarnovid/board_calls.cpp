@@ -1,11 +1,12 @@
 // The board calls of the C interface: open, set the outputs, read the inputs, close; each on the
 // link the window uses, with its match rule, framing and time-outs.
 
-#include "device_sources.h"
 #include "board_facts.h"
 #include "board_link.h"
 #include "call_boundary.h"
 #include "chosen_board.h"
+#include "demo_mode.h"
+#include "device_sources.h"
 #include "failure_text.h"
 #include "last_error.h"
 #include "tarnovid.h"
@@ -104,8 +105,11 @@ int tarnovid_open(const char* path, tarnovid_board** board) {
         if (path != nullptr && *path == '\0')
             return fail(TARNOVID_BAD_ARGUMENT,
                         "tarnovid_open: the path is empty (NULL opens the first board)");
-        const bool demo = path != nullptr && std::strcmp(path, TARNOVID_DEMO) == 0;
-        std::shared_ptr<HidBackend> devices = demo ? demoDevices() : systemDevices();
+        const bool demo = path != nullptr && isDemoPath(path);
+        std::string badDemo;
+        std::shared_ptr<HidBackend> devices = demo ? demoDevices(path, &badDemo) : systemDevices();
+        if (demo && !devices)
+            return fail(TARNOVID_BAD_ARGUMENT, badDemo);
         if (devices && path != nullptr && !demo)
             devices = std::make_shared<ChosenBoardBackend>(devices, path);
         auto opened = std::make_unique<tarnovid_board>(std::move(devices));
