@@ -5,6 +5,7 @@
 #include "board_link.h"
 #include "call_boundary.h"
 #include "chosen_board.h"
+#include "demo_mode.h"
 #include "device_node.h"
 #include "device_sources.h"
 #include "failure_text.h"
@@ -15,10 +16,8 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <cstring>
 #include <memory>
 #include <mutex>
-#include <optional>
 
 static_assert(TARNOVID_TIMEOUT_MS == tarnovid::BoardLink::kDefaultTimeout.count() &&
               TARNOVID_TIMEOUT_MIN_MS == tarnovid::BoardLink::kMinTimeout.count() &&
@@ -58,13 +57,17 @@ int noBoard(const char* path, const MatchRule& rule) {
     return failWith(noBoardFailure(path, rule, candidates));
 }
 
-bool isDemoPath(const char* path) {
-    return path != nullptr && std::strcmp(path, TARNOVID_DEMO) == 0;
-}
+bool isDemoPath(const char* path) { return path != nullptr && tarnovid::isDemoPath(path); }
 
-// Where the board `path` names is looked for.
-std::shared_ptr<HidBackend> devicesFor(const char* path) {
-    return isDemoPath(path) ? demoDevices() : systemDevices();
+// Where the board `path` names is looked for: `*devices`, or a code for a demo mode spelt wrong.
+int devicesFor(const char* path, std::shared_ptr<HidBackend>* devices) {
+    if (!isDemoPath(path)) {
+        *devices = systemDevices();
+        return TARNOVID_OK;
+    }
+    std::string why;
+    *devices = demoDevices(path, &why);
+    return *devices ? TARNOVID_OK : fail(TARNOVID_BAD_ARGUMENT, why);
 }
 
 int checkPath(const char* function, const char* path, tarnovid_board** board) {
@@ -77,9 +80,10 @@ int checkPath(const char* function, const char* path, tarnovid_board** board) {
     return TARNOVID_OK;
 }
 
-void describe(tarnovid_board& board) {
+void describe(tarnovid_board& board, const char* openedAs) {
     const HidDeviceInfo& device = board.link.device();
-    board.path = device.path;
+    // A demo board's path is the one it was opened by, so that it opens the same board again.
+    board.path = isDemoPath(openedAs) ? openedAs : device.path;
     board.serial = device.serialNumber;
     board.manufacturer = device.manufacturer;
     board.product = device.product;
@@ -113,7 +117,7 @@ int openOn(const std::shared_ptr<HidBackend>& devices, const char* path, tarnovi
     case BoardLink::Outcome::Refused:
         return failWith(refusalFailure(opened->link.refusal()));
     }
-    describe(*opened);
+    describe(*opened, path);
     // Its thread runs library code from now on, whatever the program does with the library.
     stayLoaded();
     publish(opened.get());
@@ -155,7 +159,10 @@ int tarnovid_open(const char* path, tarnovid_board** board) {
     return callBoundary([&] {
         if (const int code = checkPath("tarnovid_open", path, board); code != TARNOVID_OK)
             return code;
-        return openOn(devicesFor(path), path, board);
+        std::shared_ptr<HidBackend> devices;
+        if (const int code = devicesFor(path, &devices); code != TARNOVID_OK)
+            return code;
+        return openOn(devices, path, board);
     });
 }
 
@@ -164,10 +171,12 @@ int tarnovid_wait(const char* path, int timeout_ms, tarnovid_board** board) {
         if (const int code = checkPath("tarnovid_wait", path, board); code != TARNOVID_OK)
             return code;
         const auto started = Clock::now();
-        const std::optional<Clock::time_point> deadline =
-            timeout_ms < 0 ? std::nullopt
-                           : std::optional(started + std::chrono::milliseconds(timeout_ms));
-        const std::shared_ptr<HidBackend> devices = devicesFor(path);
+        const bool forever = timeout_ms < 0;
+        const Clock::time_point deadline =
+            started + std::chrono::milliseconds(forever ? 0 : timeout_ms);
+        std::shared_ptr<HidBackend> devices;
+        if (const int code = devicesFor(path, &devices); code != TARNOVID_OK)
+            return code;
         // Listening starts before the first look, so a board that arrives in between is heard.
         Arrivals arrivals;
         std::unique_ptr<DeviceWatch> watch;
@@ -190,11 +199,11 @@ int tarnovid_wait(const char* path, int timeout_ms, tarnovid_board** board) {
             if (code != TARNOVID_NO_BOARD)
                 return code;
             const auto now = Clock::now();
-            if (deadline && now >= *deadline)
+            if (!forever && now >= deadline)
                 return fail(TARNOVID_NO_BOARD, std::string(lastError()) + " (waited " +
                                                    std::to_string(timeout_ms) + " ms)");
             arrivals.waitAfter(seen,
-                               deadline ? std::min(*deadline, now + lookEvery) : now + lookEvery);
+                               forever ? now + lookEvery : std::min(deadline, now + lookEvery));
         }
     });
 }

@@ -2,7 +2,13 @@
 
 #include "backend_hook.h"
 #include "demo_board.h"
+#include "failure_text.h"
+#include "failure_words.h"
 #include "link_settings.h"
+
+#include <optional>
+#include <utility>
+#include <vector>
 
 namespace tarnovid::lib {
 
@@ -22,6 +28,31 @@ Devices& devices() {
     return *instance;
 }
 
+// The demo boards made so far, by mode; never destroyed, for the same reason.
+struct DemoBoards {
+    std::mutex mutex;
+    std::vector<std::pair<DemoMode, std::shared_ptr<DemoBackend>>> made;
+};
+
+DemoBoards& demoBoards() {
+    static auto* const instance = new DemoBoards;
+    return *instance;
+}
+
+// Their timers, though, end when the program does: none may plug or unplug a board, and call the
+// watches that hear it, while the program's static objects are going.
+struct DemoTimersEnd {
+    DemoTimersEnd() = default;
+    DemoTimersEnd(const DemoTimersEnd&) = delete;
+    DemoTimersEnd& operator=(const DemoTimersEnd&) = delete;
+    ~DemoTimersEnd() {
+        DemoBoards& all = demoBoards();
+        const std::lock_guard lock(all.mutex);
+        for (const auto& [mode, backend] : all.made)
+            backend->stopTimer();
+    }
+};
+
 } // namespace
 
 std::shared_ptr<HidBackend> systemDevices() {
@@ -36,9 +67,21 @@ std::shared_ptr<HidBackend> systemDevices() {
     return all.system;
 }
 
-std::shared_ptr<HidBackend> demoDevices() {
-    static auto* const demo = new std::shared_ptr<HidBackend>(makeDemoBackend());
-    return *demo;
+std::shared_ptr<HidBackend> demoDevices(std::string_view path, std::string* error) {
+    std::string why;
+    const std::optional<DemoMode> mode = parseDemoMode(path, &why);
+    if (!mode) {
+        if (error != nullptr)
+            *error = words::escaped(path) + ": " + why;
+        return nullptr;
+    }
+    static const DemoTimersEnd timersEnd;
+    DemoBoards& all = demoBoards();
+    const std::lock_guard lock(all.mutex);
+    for (const auto& [made, backend] : all.made)
+        if (made == *mode)
+            return backend;
+    return all.made.emplace_back(*mode, makeDemoBackend(*mode)).second;
 }
 
 std::mutex& systemLock() {

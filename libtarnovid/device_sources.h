@@ -8,13 +8,16 @@
 
 #include <memory>
 #include <mutex>
+#include <string>
+#include <string_view>
 
 namespace tarnovid::lib {
 
 // The system's devices as the calls see them now (nullptr: none at all).
 std::shared_ptr<HidBackend> systemDevices();
-// The one demo board of this program (TARNOVID_DEMO), made on first use.
-std::shared_ptr<HidBackend> demoDevices();
+// The demo board `path` names ("demo", "demo:noreply", ...; see demo_mode.h), one per mode in
+// this program, made on first use. nullptr, with *error set to one line, for a mode spelt wrong.
+std::shared_ptr<HidBackend> demoDevices(std::string_view path, std::string* error);
 std::mutex& systemLock();
 // The window's own rule: every field the board reports.
 MatchRule genuineRule();

@@ -133,9 +133,16 @@ void SimBoard::setWriteStall(bool stalled) {
     changed_.notify_all();
 }
 
-void SimBoard::setAnswerLength(int length) {
+void SimBoard::setAnswerLength(int length) { setAnswerLengths({length}); }
+
+void SimBoard::setAnswerLengths(std::vector<int> lengths) {
+    if (lengths.empty())
+        lengths.push_back(static_cast<int>(kReport));
+    for (int& length : lengths)
+        length = std::clamp(length, 0, static_cast<int>(kReport));
     std::lock_guard lock(mutex_);
-    answerLength_ = std::clamp(length, 0, static_cast<int>(kReport));
+    answerLengths_ = std::move(lengths);
+    answersCut_ = 0;
 }
 
 void SimBoard::setAnswerDelayMs(int milliseconds) {
@@ -269,7 +276,8 @@ int SimBoard::deviceWrite(std::uint64_t session, const std::uint8_t* data, std::
     } else if (command == board::kReadInputs && !stalled_) {
         std::vector<std::uint8_t> answer(kReport, 0);
         answer[0] = wired_ ? static_cast<std::uint8_t>(outputs_ & 0x07) : inputs_;
-        answer.resize(static_cast<std::size_t>(answerLength_));
+        answer.resize(
+            static_cast<std::size_t>(answerLengths_[answersCut_++ % answerLengths_.size()]));
         deliverLocked({Clock::now() + std::chrono::milliseconds(answerDelayMs_), answer});
     }
     return static_cast<int>(length);

@@ -56,6 +56,8 @@ public:
     // Answers are cut to this many bytes (0..64). A 0-byte report reads as "nothing arrived",
     // exactly as through hidapi.
     void setAnswerLength(int length);
+    // Answers are cut to these lengths in turn, starting again with the first after the last.
+    void setAnswerLengths(std::vector<int> lengths);
     void setAnswerDelayMs(int milliseconds);
     void setRefuseOpen(bool refuse);
     // An input report nobody asked for; every open handle gets it.
@@ -119,7 +121,8 @@ private:
     int stuckWrites_ = 0;
     std::set<std::thread::id> ioThreads_;
     int closesDuringCalls_ = 0;
-    int answerLength_ = 64;
+    std::vector<int> answerLengths_{64};
+    std::size_t answersCut_ = 0; // answers given since the lengths were set
     int answerDelayMs_ = 0;
     bool refuseOpen_ = false;
     int openCount_ = 0;

@@ -57,6 +57,10 @@ public:
 
 double msSince(const QElapsedTimer& clock) { return double(clock.nsecsElapsed()) / 1e6; }
 
+void sleepUntil(const QElapsedTimer& clock, int ms) {
+    std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(ms - msSince(clock)));
+}
+
 } // namespace
 
 class LibTarnovidTest : public QObject {
@@ -64,6 +68,7 @@ class LibTarnovidTest : public QObject {
 private slots:
     void everyCallRefusesWhatItCannotUse();
     void demoBoardIsWiredAndOneBoardPerProgram();
+    void failingDemoBoardsFailAsTheirNamesSay();
     void openFailuresHaveTheirCodesAndWords();
     void callsAreBoundedWhateverTheBoardDoes();
     void oneBoardFromSeveralThreads();
@@ -130,6 +135,98 @@ void LibTarnovidTest::demoBoardIsWiredAndOneBoardPerProgram() {
     QCOMPARE(tarnovid_list(1, &devices), TARNOVID_OK);
     QVERIFY(devices == nullptr);
     QCOMPARE(tarnovid_open(nullptr, &writer), TARNOVID_NO_BOARD);
+}
+
+void LibTarnovidTest::failingDemoBoardsFailAsTheirNamesSay() {
+    for (const char* wrong : {"demo:nope", "demo:", "demo:noreply=1", "demo:replug-after",
+                              "demo:unplug-after=", "demo:unplug-after=-5", "demo:unplug-after=1x",
+                              "demo:unplug-after=0"}) {
+        tarnovid_board* board = reinterpret_cast<tarnovid_board*>(&wrong);
+        QVERIFY2(tarnovid_open(wrong, &board) == TARNOVID_BAD_ARGUMENT, wrong);
+        QVERIFY(board == nullptr);
+        QVERIFY2(lastError().starts_with(std::string(wrong) + ": "), tarnovid_last_error());
+    }
+    QCOMPARE(lastError(), std::string("demo:unplug-after=0: unplug-after needs =MS, whole "
+                                      "milliseconds from 1 to 86400000"));
+    tarnovid_board* board = nullptr;
+    QCOMPARE(tarnovid_open("demo:nope", &board), TARNOVID_BAD_ARGUMENT);
+    QCOMPARE(lastError(), std::string("demo:nope: no such demo board; there are demo, "
+                                      "demo:noreply, demo:stall, demo:short, "
+                                      "demo:unplug-after=MS, demo:replug-after=MS"));
+
+    QElapsedTimer clock;
+    unsigned char inputs = 0;
+    auto inTime = [&](double from, double to) {
+        const double ms = msSince(clock);
+        return ms >= from && ms < to;
+    };
+    // Takes reports; a read waits out its time.
+    QCOMPARE(tarnovid_open("demo:noreply", &board), TARNOVID_OK);
+    QCOMPARE(tarnovid_set_outputs(board, 0x01), TARNOVID_OK);
+    clock.start();
+    QCOMPARE(tarnovid_read_inputs(board, &inputs), TARNOVID_NO_ANSWER);
+    QVERIFY2(inTime(TARNOVID_TIMEOUT_MS, TARNOVID_TIMEOUT_MS + 300),
+             qPrintable(QString::number(msSince(clock))));
+    tarnovid_close(board);
+
+    // Takes no report: the set is not taken in time, and closing does not wait for it.
+    QCOMPARE(tarnovid_open("demo:stall", &board), TARNOVID_OK);
+    clock.restart();
+    QCOMPARE(tarnovid_set_outputs(board, 0x01), TARNOVID_NO_ANSWER);
+    QVERIFY2(inTime(TARNOVID_TIMEOUT_MS, TARNOVID_TIMEOUT_MS + 300),
+             qPrintable(QString::number(msSince(clock))));
+    QVERIFY2(lastError().starts_with("not taken: "), tarnovid_last_error());
+    clock.restart();
+    tarnovid_close(board);
+    QVERIFY(msSince(clock) < 100);
+
+    // One byte is a whole answer; an empty one is none, and the answer after it comes again.
+    QCOMPARE(tarnovid_open("demo:short", &board), TARNOVID_OK);
+    QCOMPARE(tarnovid_set_outputs(board, 0x05), TARNOVID_OK);
+    QCOMPARE(tarnovid_read_inputs(board, &inputs), TARNOVID_OK);
+    QCOMPARE(inputs, 0x05);
+    clock.restart();
+    QCOMPARE(tarnovid_read_inputs(board, &inputs), TARNOVID_NO_ANSWER);
+    QVERIFY2(inTime(TARNOVID_TIMEOUT_MS, TARNOVID_TIMEOUT_MS + 300),
+             qPrintable(QString::number(msSince(clock))));
+    inputs = 0;
+    QCOMPARE(tarnovid_read_inputs(board, &inputs), TARNOVID_OK);
+    QCOMPARE(inputs, 0x05);
+    tarnovid_close(board);
+
+    // Works until its time after the first open, then is lost, and stays away.
+    constexpr int kPeriod = 300;
+    clock.restart();
+    QCOMPARE(tarnovid_open("demo:unplug-after=300", &board), TARNOVID_OK);
+    QCOMPARE(tarnovid_set_outputs(board, 0x02), TARNOVID_OK);
+    QCOMPARE(tarnovid_read_inputs(board, &inputs), TARNOVID_OK);
+    QCOMPARE(inputs, 0x02);
+    QVERIFY(msSince(clock) < kPeriod);
+    sleepUntil(clock, kPeriod + 50);
+    QCOMPARE(tarnovid_read_inputs(board, &inputs), TARNOVID_BOARD_LOST);
+    tarnovid_close(board);
+    sleepUntil(clock, 3 * kPeriod);
+    QCOMPARE(tarnovid_open("demo:unplug-after=300", &board), TARNOVID_NO_BOARD);
+    QCOMPARE(lastError(), std::string("no board at demo:unplug-after=300"));
+
+    // Lost after its time, away for as long, then back: lost, closed, opened again, carry on.
+    clock.restart();
+    QCOMPARE(tarnovid_open("demo:replug-after=300", &board), TARNOVID_OK);
+    QCOMPARE(tarnovid_set_outputs(board, 0x04), TARNOVID_OK);
+    sleepUntil(clock, kPeriod + 50);
+    QCOMPARE(tarnovid_set_outputs(board, 0x04), TARNOVID_BOARD_LOST);
+    tarnovid_close(board);
+    QCOMPARE(tarnovid_open("demo:replug-after=300", &board), TARNOVID_NO_BOARD);
+    int code = TARNOVID_NO_BOARD;
+    while (code == TARNOVID_NO_BOARD && msSince(clock) < 5 * kPeriod) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        code = tarnovid_open("demo:replug-after=300", &board);
+    }
+    QCOMPARE(code, TARNOVID_OK);
+    QVERIFY2(inTime(2 * kPeriod, 2 * kPeriod + 100), qPrintable(QString::number(msSince(clock))));
+    QCOMPARE(tarnovid_read_inputs(board, &inputs), TARNOVID_OK);
+    QCOMPARE(inputs, 0x04); // the same board: what was set before it went is still set
+    tarnovid_close(board);
 }
 
 void LibTarnovidTest::openFailuresHaveTheirCodesAndWords() {

@@ -3,10 +3,13 @@
 # packages) and checks what a user would install: the file lists, the control fields, the computed
 # dependencies, the library's shlibs, symbols and trigger, how the tool's maintainer scripts behave
 # with and without a running udev, that the packaged programs and module find the packaged
-# library, and what Debian's own checker, lintian, says about them.
-# Usage: check-deb.sh <cpack> <build dir> <expected version>
+# library, that every function of tarnovid.h has its manual page name, and what Debian's own
+# checker, lintian, says about them.
+# Usage: check-deb.sh <cpack> <build dir> <expected version> <source dir>
 set -euo pipefail
-cpack=$1 build=$2 version=$3
+cpack=$1 build=$2 version=$3 src=$4
+header=$src/libtarnovid/include/tarnovid.h
+functions=$(sed -n 's/^TARNOVID_API [^(]*[ *]\(tarnovid_[a-z_]*\)(.*/\1/p' "$header")
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 for tool in dpkg-deb dpkg-shlibdeps dpkg-architecture file; do
@@ -118,7 +121,15 @@ lrwxrwxrwx ./$lib/libtarnovid.so.1 -> libtarnovid.so.$version
 -rw-r--r-- ./usr/share/doc/libtarnovid1/copyright
 -rw-r--r-- ./usr/share/lintian/overrides/libtarnovid1
 FILES
-check_files "$devdeb" <<FILES
+# The -dev package also carries a manual page name for each function, and every example there is.
+{
+    for function in $functions; do
+        echo "lrwxrwxrwx ./usr/share/man/man3/$function.3.gz -> tarnovid.3.gz"
+    done
+    for example in "$src"/libtarnovid/examples/*; do
+        echo "-rw-r--r-- ./usr/share/doc/libtarnovid-dev/examples/$(basename "$example")"
+    done
+    cat <<FILES
 -rw-r--r-- ./usr/include/tarnovid.h
 -rw-r--r-- ./usr/include/tarnovid_version.h
 -rw-r--r-- ./$lib/cmake/Tarnovid/TarnovidConfig.cmake
@@ -132,6 +143,7 @@ lrwxrwxrwx ./$lib/libtarnovid.so -> libtarnovid.so.1
 -rw-r--r-- ./usr/share/lintian/overrides/libtarnovid-dev
 -rw-r--r-- ./usr/share/man/man3/tarnovid.3.gz
 FILES
+} | LC_ALL=C sort -k2,2 | check_files "$devdeb"
 check_files "$pydeb" <<'FILES'
 -rw-r--r-- ./usr/lib/python3/dist-packages/tarnovid.py
 -rw-r--r-- ./usr/share/doc/python3-tarnovid/changelog.gz
@@ -177,6 +189,18 @@ for page in "$work"/root/usr/share/man/man*/*.gz; do
     gzip -t "$page" || fail "$page is not a whole gzip file"
     [ "$(od -An -tu4 -j4 -N4 "$page" | tr -d ' ')" = 0 ] || fail "$page carries a time stamp (not gzip -n)"
 done
+
+echo "== manual page names"
+# `man tarnovid_open` finds tarnovid(3), whose NAME line names it too (for apropos and whatis),
+# for every function tarnovid.h declares: a new one cannot be left without.
+[ "$(wc -w <<<"$functions")" -ge 9 ] || fail "found only these functions in $header: $functions"
+names=$(zcat "$work/root/usr/share/man/man3/tarnovid.3.gz" | sed -n '/^\.SH NAME/,/^\.SH /p')
+for function in $functions; do
+    page=$work/root/usr/share/man/man3/$function.3.gz
+    [ -L "$page" ] && [ -f "$page" ] || fail "man $function finds no page in the -dev package"
+    grep -qw -- "$function" <<<"$names" || fail "tarnovid(3)'s NAME section does not name $function"
+done
+echo "ok: man finds tarnovid(3) under each of $(wc -w <<<"$functions") function names"
 
 echo "== maintainer scripts"
 dpkg-deb -e "$deb" "$work/control"

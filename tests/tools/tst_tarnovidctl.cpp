@@ -42,9 +42,18 @@ struct Run {
     QStringList lines() const { return out.split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
 };
 
-Run runCtl(
-    std::shared_ptr<HidBackend> backend, const QStringList& args,
-    std::function<bool()> interrupted = [] { return false; }) {
+// Ends a watch after `limit`, as Ctrl+C would. A watch that waits for something to happen (a
+// change, a loss, a failed write) and meets a wrong value instead would otherwise go on until
+// ctest's limit; this way its test fails as soon as the limit is up.
+std::function<bool()> stopAfter(std::chrono::milliseconds limit) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    return [until] { return std::chrono::steady_clock::now() >= until; };
+}
+
+constexpr std::chrono::seconds kLongestRun{10};
+
+Run runCtl(std::shared_ptr<HidBackend> backend, const QStringList& args,
+           std::function<bool()> interrupted = stopAfter(kLongestRun)) {
     Run run;
     QTextStream out(&run.out);
     QTextStream err(&run.err);
@@ -293,20 +302,24 @@ void TarnovidctlTest::watchKeepsItsPaceAndCountsLines() {
 void TarnovidctlTest::watchChangesPrintsOnlyWhenAnInputChanges() {
     auto backend = std::make_shared<SimBackend>();
     auto board = backend->addTarnovid();
+    // 0x08, 0x09: no input moves; then T2, T3 and T4 each alone.
     std::thread presses([board] {
-        for (const std::uint8_t inputs : {0x08, 0x01, 0x09, 0x03}) { // 0x08, 0x09: no input moves
+        for (const std::uint8_t inputs : {0x08, 0x01, 0x09, 0x03, 0x07}) {
             std::this_thread::sleep_for(std::chrono::milliseconds(40));
             board->setInputs(inputs);
         }
     });
-    const Run run = runCtl(backend, {"watch", "--changes", "--count", "3", "--interval", "5"});
+    // A change missed would leave the watch waiting for its fourth line.
+    const Run run = runCtl(backend, {"watch", "--changes", "--count", "4", "--interval", "5"},
+                           stopAfter(std::chrono::seconds(3)));
     presses.join();
     QCOMPARE(run.code, int(kExitOk));
     const QStringList lines = run.lines();
-    QCOMPARE(lines.size(), 3);
+    QCOMPARE(lines.size(), 4);
     QVERIFY(lines[0].endsWith(QLatin1String("T2=0 T3=0 T4=0"))); // the first sample always
     QVERIFY(lines[1].endsWith(QLatin1String("T2=1 T3=0 T4=0")));
     QVERIFY(lines[2].endsWith(QLatin1String("T2=1 T3=1 T4=0")));
+    QVERIFY(lines[3].endsWith(QLatin1String("T2=1 T3=1 T4=1")));
     QVERIFY(board->writes().size() > 10); // sampled all along, printed only three
 }
 
@@ -320,7 +333,9 @@ void TarnovidctlTest::interruptEndsWatchCleanly() {
     QTextStream err(&run.err);
     int caught = 0;
     const lib::SystemDevicesOverride devices(backend);
-    const Environment env{out, err, [&] { ++caught; }, [&] { return run.out.count('\n') >= 1; }};
+    const Environment env{
+        out, err, [&] { ++caught; },
+        [&, timeUp = stopAfter(kLongestRun)] { return run.out.count('\n') >= 1 || timeUp(); }};
     QElapsedTimer clock;
     clock.start();
     run.code = runCommandLine({"tarnovidctl", "watch", "--interval", "1000"}, env);
@@ -413,6 +428,18 @@ void TarnovidctlTest::everyFailureHasItsExitCodeAndOneLine() {
     // gone in, in its own time.
     QTRY_COMPARE(board->closeCount(), board->openCount());
 
+    // The library's own failing board, as someone practising on it meets it.
+    clock.restart();
+    run = runCtl(empty, {"get", "--board", "demo:noreply"});
+    QCOMPARE(run.code, int(kExitNoAnswer));
+    QCOMPARE(run.err,
+             QStringLiteral("tarnovidctl: no answer: the board did not answer within 500 ms\n"));
+    QVERIFY2(clock.elapsed() >= TARNOVID_TIMEOUT_MS && clock.elapsed() < TARNOVID_TIMEOUT_MS + 300,
+             qPrintable(QString::number(clock.elapsed())));
+    run = runCtl(empty, {"set", "1", "--board", "demo:noreply=1"});
+    QCOMPARE(run.code, int(kExitUsage));
+    QCOMPARE(run.err, QStringLiteral("tarnovidctl: demo:noreply=1: noreply takes no value\n"));
+
     // Output nobody can take any more (a closed pipe whose SIGPIPE is ignored): the watch stops
     // instead of reading the board forever into nothing.
     ClosedOutput gone;
@@ -420,7 +447,7 @@ void TarnovidctlTest::everyFailureHasItsExitCodeAndOneLine() {
     QString errors;
     QTextStream err(&errors);
     const lib::SystemDevicesOverride devices(backend);
-    const Environment env{out, err, nullptr, [] { return false; }};
+    const Environment env{out, err, nullptr, stopAfter(kLongestRun)};
     QCOMPARE(runCommandLine({"tarnovidctl", "watch", "--interval", "5"}, env), int(kExitFailed));
     QCOMPARE(errors.count('\n'), 1);
     QCOMPARE(board->closeCount(), board->openCount());

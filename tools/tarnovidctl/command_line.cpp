@@ -43,7 +43,9 @@ struct Options {
     QCommandLineOption board{QStringLiteral("board"),
                              QStringLiteral("set, get, watch: the board at this system path "
                                             "(from list) instead of the first one; demo: a "
-                                            "simulated board."),
+                                            "simulated board; demo:noreply, demo:stall, "
+                                            "demo:short, demo:unplug-after=MS, "
+                                            "demo:replug-after=MS: one that fails so."),
                              QStringLiteral("path")};
     QCommandLineOption interval{
         QStringLiteral("interval"),
