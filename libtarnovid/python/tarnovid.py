@@ -50,7 +50,7 @@ import re
 import threading
 import time
 import weakref
-from typing import List, Optional, Union
+from typing import List, Optional, Tuple, Union
 
 __version__ = "1.0.0"
 
@@ -80,10 +80,10 @@ _TIMEOUT_MAX_MS = 60000
 # board: Python raises KeyboardInterrupt only once the C call has returned.
 _WAIT_SLICE_MS = 200
 
+# The names of buses and of tarnovid_device.differs's bits, for a library that does not give them.
 _BUSES = {1: "USB", 2: "Bluetooth", 3: "I2C", 4: "SPI"}
-# tarnovid_device.differs, bit by bit, under the names tarnovidctl list --json uses.
-_DIFFERS = ((1, "vendor"), (2, "product_id"), (4, "release"), (8, "manufacturer"),
-            (16, "product"), (32, "bus"))
+_FIELDS = {1: "vendor", 2: "product_id", 4: "release", 8: "manufacturer", 16: "product",
+           32: "bus"}
 
 
 class TarnovidError(OSError):
@@ -163,6 +163,8 @@ _SIGNATURES = (
     ("tarnovid_last_error", ctypes.c_char_p, []),
     ("tarnovid_version", ctypes.c_char_p, []),
     ("tarnovid_list", ctypes.c_int, [ctypes.c_int, ctypes.POINTER(ctypes.POINTER(_Device))]),
+    ("tarnovid_field_name", ctypes.c_char_p, [ctypes.c_uint]),
+    ("tarnovid_bus_name", ctypes.c_char_p, [ctypes.c_int]),
     ("tarnovid_free_list", None, [ctypes.POINTER(_Device)]),
 )
 
@@ -192,6 +194,22 @@ _CLOSE_ENDS_CALLS = hasattr(_lib, "tarnovid_wait")
 
 def _text(raw: Optional[bytes]) -> str:
     return raw.decode("utf-8", "replace") if raw else ""
+
+
+def _bus_name(bus: int) -> str:
+    named = getattr(_lib, "tarnovid_bus_name", None)
+    return _text(named(bus)) if named else _BUSES.get(bus, "unknown")
+
+
+def _field_names(differs: int) -> Tuple[str, ...]:
+    """The fields a device's differs bits name, as tarnovidctl list --json names them."""
+    named = getattr(_lib, "tarnovid_field_name", None)
+    names = []
+    for bit in (1 << n for n in range(32)):
+        if differs & bit:
+            name = _text(named(bit)) if named else _FIELDS.get(bit, "")
+            names.append(name or f"{bit:#x}")  # a bit without a name, by its value
+    return tuple(names)
 
 
 def _need(function: str):
@@ -251,9 +269,9 @@ class Device:
         self.vendor_id = node.vendor_id
         self.product_id = node.product_id
         self.release = node.release
-        self.bus = _BUSES.get(node.bus, "unknown")
+        self.bus = _bus_name(node.bus)
         # Names of the board's marks this device lacks; empty for a board.
-        self.differs = tuple(name for bit, name in _DIFFERS if node.differs & bit)
+        self.differs = _field_names(node.differs)
 
     @property
     def matches(self) -> bool:
@@ -490,8 +508,9 @@ def wait(path: Union[str, os.PathLike, None] = None, timeout: Optional[float] = 
 
 
 def boards(all: bool = False) -> List[Device]:  # noqa: A002 - as tarnovidctl list --all
-    """The boards plugged in, in the order open() tries them; with all=True also the 1234:0001
-    devices that are no board, after them, each with .differs naming what keeps it out."""
+    """The boards plugged in, in the order open() tries them; with all=True also, after them, the
+    devices that are no board, as tarnovidctl list --all shows them, each with .differs naming
+    what keeps it out."""
     first = ctypes.POINTER(_Device)()
     _check(_lib.tarnovid_list(1 if all else 0, ctypes.byref(first)))
     try:
