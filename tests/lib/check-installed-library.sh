@@ -2,7 +2,8 @@
 # The library as another project gets it: installed from this build tree (runtime, development
 # files and the Python module only), then the README's C example built against it with
 # pkg-config and, separately, through find_package(Tarnovid), and run on the demo board; the
-# Python module imported with Debian's python3 and run there too.
+# Python module imported with Debian's python3 and run there too, and under the default prefix
+# installed where that python3 looks.
 # Usage: check-installed-library.sh <cmake> <build dir> <source dir> <C compiler> <version>
 set -euo pipefail
 cmake=$1 build=$2 src=$3 cc=$4 version=$5
@@ -65,3 +66,12 @@ with tarnovid.open("demo") as board:
     print(tarnovid.version(), board.read_inputs())') || fail "the Python module did not run"
 [ "$out" = "$version 5" ] || fail "the Python module printed '$out'"
 echo "ok: the installed Python module finds the installed library and reads the demo board"
+
+echo "== python3 under the default prefix"
+DESTDIR=$work/stage "$cmake" --install "$build" --prefix /usr/local --component python >/dev/null
+module=$(find "$work/stage" -name tarnovid.py)
+[ -n "$module" ] || fail "no tarnovid.py installed under /usr/local"
+dir=$(dirname "${module#"$work/stage"}")
+/usr/bin/python3 -c 'import sys; sys.exit(sys.argv[1] not in sys.path)' "$dir" ||
+    fail "the module went into $dir, where python3 does not look"
+echo "ok: under /usr/local the module goes into $dir"

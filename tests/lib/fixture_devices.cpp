@@ -1,5 +1,6 @@
-// The system's devices of a test build of the shared library: two boards and a lookalike,
-// simulated, so that the Python module's list and open run through the real C interface.
+// The system's devices of a test build of the shared library, simulated, so that the Python
+// module's list and open run through the real C interface: two boards that answer, one whose
+// system refuses access, one that never answers, and a lookalike.
 
 #include "device_sources.h"
 #include "sim_board.h"
@@ -17,6 +18,8 @@ std::shared_ptr<HidBackend> makeSystemDevices() {
     newer.product = "USB Tarnovid \xe2\x9c\x93";
     newer.bus = HidBus::Bluetooth;
     devices->addBoard(newer);
+    devices->addTarnovid("sim/locked")->setRefuseOpen(true);
+    devices->addTarnovid("sim/stalled")->setStall(true);
     return devices;
 }
 
