@@ -188,8 +188,6 @@ def _load() -> ctypes.CDLL:
 
 
 _lib = _load()
-# Before tarnovid_wait came, tarnovid_close freed a board under calls still running on it.
-_CLOSE_ENDS_CALLS = hasattr(_lib, "tarnovid_wait")
 
 
 def _text(raw: Optional[bytes]) -> str:
@@ -321,33 +319,28 @@ class _Handle:
 
     def __init__(self, pointer: int) -> None:
         self.pointer: Optional[int] = pointer
-        self._changed = threading.Condition()
+        self._lock = threading.Lock()
         self._calls = 0
 
     def enter(self) -> int:
-        with self._changed:
+        with self._lock:
             if self.pointer is None:
                 raise ValueError("operation on a closed board")
             self._calls += 1
             return self.pointer
 
     def leave(self) -> None:
-        with self._changed:
+        with self._lock:
             self._calls -= 1
             if self.pointer is None:
-                if _CLOSE_ENDS_CALLS:
-                    _stragglers.leave()
-                self._changed.notify_all()
+                _stragglers.leave()
 
     def close(self) -> None:
-        with self._changed:
+        with self._lock:
             pointer, self.pointer = self.pointer, None
             if pointer is None:
                 return
-            if not _CLOSE_ENDS_CALLS:
-                while self._calls:
-                    self._changed.wait()
-            elif self._calls:
+            if self._calls:
                 _stragglers.add(self._calls)
             _lib.tarnovid_close(pointer)
 

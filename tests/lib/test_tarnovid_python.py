@@ -16,9 +16,6 @@ import unittest
 import tarnovid
 
 FIXTURE = os.environ.get("TARNOVID_FIXTURE_DEVICES") == "1"
-NEW_CALLS = hasattr(tarnovid._lib, "tarnovid_wait")
-needs_new_calls = unittest.skipUnless(
-    NEW_CALLS, "the loaded C library lacks tarnovid_wait, tarnovid_set_timeout and board_info")
 needs_fixture = unittest.skipUnless(FIXTURE,
                                     "needs the library built with simulated system devices")
 
@@ -182,7 +179,6 @@ started.wait()
         self.assertIsInstance(ended[0], (ValueError, tarnovid.BoardClosed))
 
 
-@needs_new_calls
 class WaitAndTimeOut(unittest.TestCase):
     def test_wait_opens_a_board_there_and_gives_up_when_the_time_is_up(self):
         with tarnovid.wait("demo") as board:
@@ -244,7 +240,6 @@ class SystemDevices(unittest.TestCase):
             board.read_inputs()
         self.assertIsInstance(raised.exception, tarnovid.NoAnswer)
 
-    @needs_new_calls
     def test_a_board_says_what_it_is(self):
         with tarnovid.open() as board:
             self.assertEqual(board.path, "sim/a")
@@ -254,7 +249,6 @@ class SystemDevices(unittest.TestCase):
         with tarnovid.wait(None, 0) as board:
             self.assertEqual(board.path, "sim/a")
 
-    @needs_new_calls
     def test_the_time_out_bounds_each_wait_for_a_silent_board(self):
         with tarnovid.open("sim/stalled", timeout=0.05) as board:
             for timeout, least in ((0.05, 0.0), (0.25, 0.25)):
@@ -265,7 +259,6 @@ class SystemDevices(unittest.TestCase):
                     board.read_inputs()
                 self.assertTrue(least <= time.monotonic() - started < timeout + 0.4, timeout)
 
-    @needs_new_calls
     def test_close_from_another_thread_ends_a_call_in_flight(self):
         board = tarnovid.open("sim/stalled", timeout=5)
         started = threading.Event()
