@@ -4,10 +4,10 @@
 // or pulled.
 //
 // Why not CM_Register_Notification, which needs neither window nor thread: it exists from Windows
-// 8 on only, Wine 10 (where the Windows build is tried against a board) does not deliver it, and
-// its callbacks run on a pool thread that unregistering has to wait for. RegisterDeviceNotification
-// works from Windows 2000 on, Wine's plug-and-play service delivers it, and its notices reach only
-// this thread, so once the thread has ended the handler cannot run.
+// 8 on only, and Wine 10, under which the Windows build meets a board in the tests, has it only as
+// a stub. RegisterDeviceNotification works from Windows 2000 on and Wine's plug-and-play service
+// delivers it; its notices reach only this thread, so once the thread has ended the handler cannot
+// run.
 
 #include "device_watch.h"
 #include "wide_text.h"
