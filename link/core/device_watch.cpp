@@ -12,4 +12,15 @@ std::optional<DeviceChange> udevChange(std::string_view subsystem, std::string_v
     return std::nullopt;
 }
 
+std::optional<DeviceChange> windowsDeviceChange(std::uint32_t event, std::uint32_t deviceType,
+                                                bool hidClass) {
+    if (deviceType != dbt::kDevTypeDeviceInterface || !hidClass)
+        return std::nullopt;
+    if (event == dbt::kDeviceArrival)
+        return DeviceChange::Arrived;
+    if (event == dbt::kDeviceRemoveComplete)
+        return DeviceChange::Removed;
+    return std::nullopt;
+}
+
 } // namespace tarnovid

@@ -1,6 +1,6 @@
 // The link's answer to the system's device announcements, fed from a fake announcer in place of
-// udev: which announcements lead to a Connect, how many, that none does after Release, and that a
-// removal is acted on at once rather than at the board thread's next look.
+// udev or Windows: which announcements lead to a Connect, how many, that none does after Release,
+// and that a removal is acted on at once rather than at the board thread's next look.
 
 #include "device_watch.h"
 #include "genuine_board_match.h"
@@ -122,6 +122,16 @@ void ConnectOnArrivalTest::onlyAnArrivalIsWorthALook() {
         QCOMPARE(udevChange("hidraw", action), std::nullopt);
     for (const char* subsystem : {"usb", "input", "", "hidraw2"})
         QCOMPARE(udevChange(subsystem, "add"), std::nullopt);
+    // Of Windows' notices only a HID interface's arrival and its completed removal do.
+    using namespace dbt;
+    QCOMPARE(windowsDeviceChange(kDeviceArrival, kDevTypeDeviceInterface, true),
+             std::optional(DeviceChange::Arrived));
+    QCOMPARE(windowsDeviceChange(kDeviceRemoveComplete, kDevTypeDeviceInterface, true),
+             std::optional(DeviceChange::Removed));
+    for (std::uint32_t event : {0x8001u, 0x8003u, 0x0007u}) // query remove, pending, nodes changed
+        QCOMPARE(windowsDeviceChange(event, kDevTypeDeviceInterface, true), std::nullopt);
+    QCOMPARE(windowsDeviceChange(kDeviceArrival, kDevTypeDeviceInterface, false), std::nullopt);
+    QCOMPARE(windowsDeviceChange(kDeviceRemoveComplete, 0x0002, true), std::nullopt); // a volume
     // A device that goes while no board is open leaves nothing to look at.
     system.announce(DeviceChange::Removed);
     Rig::settle();
