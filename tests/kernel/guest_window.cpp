@@ -8,6 +8,7 @@
 #include "guest_report.h"
 #include "board_link.h"
 #include "hid_backend.h"
+#include "hidcomm.h"
 #include "link_error.h"
 #include "usbport01.h"
 
@@ -215,6 +216,18 @@ void stalledBoard(const QString& program) {
               " ms, longest gap between 10 ms ticks " + std::to_string(int(gap)) + " ms");
     press(window, window.Shape1(3));
     check(window.Shape1(3)->BackColor() == colour::Red, "a click on D3 lights it");
+
+    // usbhid gives the stuck report up after USB's 5 s with the board still plugged in: no loss,
+    // not even one that the next poll would mend.
+    const QString name = window.Text1->text();
+    int disconnects = 0;
+    const auto counting = QObject::connect(window.HIDComm1, &HIDComm::Disconnected,
+                                           [&disconnects] { ++disconnects; });
+    QTest::qWait(5500);
+    QObject::disconnect(counting);
+    check(disconnects == 0 && buttonsEnabled(window) && window.Text1->text() == name,
+          "after the system gave the report up the board is still open, the status line \"" +
+              window.Text1->text().toStdString() + "\"");
 
     const std::size_t mark = board.lineCount();
     board.signal(SIGUSR1);
