@@ -112,6 +112,7 @@ public:
     bool refuseOpen = false;
     std::string refusal;
     std::shared_ptr<Board> board = std::make_shared<Board>();
+    std::shared_ptr<Board> opened; // the board of the last handle given out
 
     std::vector<HidDeviceInfo> enumerate(std::uint16_t vendorId, std::uint16_t productId) override {
         std::vector<HidDeviceInfo> found;
@@ -126,6 +127,7 @@ public:
             *error = refusal;
             return nullptr;
         }
+        opened = board;
         return std::make_unique<FuzzDevice>(board);
     }
 };
@@ -199,8 +201,9 @@ void run(FuzzInput& in) {
             else if (kind) {
                 bool gone;
                 {
-                    std::lock_guard lock(backend->board->mutex);
-                    gone = backend->board->gone;
+                    // The board the link holds, which a replug may have replaced in the list.
+                    std::lock_guard lock(backend->opened->mutex);
+                    gone = backend->opened->gone;
                 }
                 // A write the system failed is a loss only when the board is gone too; one
                 // still there that refused it keeps its link.
