@@ -1,14 +1,30 @@
-/* Keeps a running light going on the board through unplug and replug: when the board is lost,
-   it closes it, waits for it to come back, and carries on where it was.
+/* Keeps a running light going on the board through unplug and replug, one output on every
+   200 ms: when the board is lost, it closes it, waits for it to come back, and carries on where
+   it was.
 
        reconnect                    the first board plugged in, until Ctrl+C
        reconnect demo:replug-after=2000 20
                                     a simulated board that goes away every 2 s and comes back
                                     2 s later; 20 steps
        reconnect PATH [STEPS]       the board at PATH (tarnovidctl list shows the paths) */
+#ifndef _WIN32
+#define _POSIX_C_SOURCE 200809L /* nanosleep, also under -std=c99 */
+#endif
 #include <stdio.h>
 #include <stdlib.h>
 #include <tarnovid.h>
+#ifdef _WIN32
+#include <windows.h>
+static void pause_ms(unsigned ms) { Sleep(ms); }
+#else
+#include <time.h>
+static void pause_ms(unsigned ms) {
+    struct timespec t;
+    t.tv_sec = ms / 1000;
+    t.tv_nsec = (long)(ms % 1000) * 1000000L;
+    nanosleep(&t, NULL);
+}
+#endif
 
 int main(int argc, char** argv) {
     const char* path = argc > 1 ? argv[1] : NULL;
@@ -43,6 +59,7 @@ int main(int argc, char** argv) {
             break; /* no answer, access denied...: not for this example to mend */
         }
         fflush(stdout);
+        pause_ms(200);
     }
     if (code != TARNOVID_OK) {
         fprintf(stderr, "reconnect: %s\n", tarnovid_last_error());

@@ -69,7 +69,7 @@ private slots:
     void idleUnplugIsNoticedOnTheOwnersThread();
     void staleLossNoticeLeavesTheNextBoardAlone();
     void failedWriteGivesTheBoardUpOnce();
-    void stuckReportThatFailsLaterIsOneLoss();
+    void stuckReportEndedByAnUnplugIsOneLoss();
 
     void releaseIsQuietAndRepeatable();
     void releaseBeforeThePendingLossNoticeRaisesNothing();
@@ -488,13 +488,13 @@ void HIDCommTest::failedWriteGivesTheBoardUpOnce() {
     QCOMPARE(rig.board->closeCount(), 1);
 }
 
-void HIDCommTest::stuckReportThatFailsLaterIsOneLoss() {
+void HIDCommTest::stuckReportEndedByAnUnplugIsOneLoss() {
     Rig rig;
     rig.link.Connect();
     rig.board->setWriteStall(true);
     QVERIFY(test::kindOf([&] { rig.link.Write(request(board::kSetOutputs, 1), 2); }) ==
             LinkError::Kind::TimedOut);
-    rig.board->unplug(); // ends the stuck write with a failure, as USB's time-out would
+    rig.board->unplug(); // fails the stuck write, and the look after it
     QVERIFY(rig.disconnected.wait(200));
     QVERIFY(!rig.link.IsConnected());
     QTest::qWait(50);
