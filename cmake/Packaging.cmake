@@ -100,7 +100,7 @@ endif()
 # The Debian settings above are ignored by these generators.
 if(WIN32)
   set(CPACK_GENERATOR NSIS ZIP)
-  set(CPACK_SYSTEM_NAME win64) # tarnovid-1.0.0-win64.exe / .zip
+  set(CPACK_SYSTEM_NAME win64) # tarnovid-1.1.0-win64.exe / .zip
   set(CPACK_PACKAGE_INSTALL_DIRECTORY Tarnovid)
   set(CPACK_NSIS_PACKAGE_NAME Tarnovid)
   set(CPACK_NSIS_DISPLAY_NAME Tarnovid)

@@ -52,7 +52,7 @@ import time
 import weakref
 from typing import List, Optional, Tuple, Union
 
-__version__ = "1.0.0"
+__version__ = "1.1.0"
 
 # open and wait stay out of `from tarnovid import *`: one would hide the built-in open, the other
 # os.wait.
