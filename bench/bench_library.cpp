@@ -3,11 +3,13 @@
 // process start, loading Qt and the library, opening the board and giving it up again.
 
 #include <benchmark/benchmark.h>
+#include <chrono>
 #include <fcntl.h>
 #include <spawn.h>
 #include <string_view>
 #include <sys/wait.h>
 #include <tarnovid.h>
+#include <thread>
 
 extern char** environ;
 
@@ -52,6 +54,40 @@ void BM_Library_OpenSetClose(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_Library_OpenSetClose)->Iterations(kCalls / 10)->UseRealTime();
+
+// A close from another thread while a call is stuck on the board: the time close takes (the
+// figure) and the time until the stuck call has returned (returned_us), both from the moment
+// close is called. Arg 0: a read waiting for an answer that never comes (demo:noreply); arg 1: a
+// set whose report the board never takes, stuck in the device (demo:stall).
+void BM_Library_CloseDuringStuckCall(benchmark::State& state) {
+    using Clock = std::chrono::steady_clock;
+    const bool inDevice = state.range(0) == 1;
+    double returnedUs = 0;
+    for (auto _ : state) {
+        tarnovid_board* board = nullptr;
+        if (tarnovid_open(inDevice ? "demo:stall" : "demo:noreply", &board) != TARNOVID_OK)
+            return state.SkipWithError(tarnovid_last_error());
+        int code = TARNOVID_OK;
+        Clock::time_point returned;
+        std::thread stuck([&] {
+            unsigned char inputs = 0;
+            code = inDevice ? tarnovid_set_outputs(board, 1) : tarnovid_read_inputs(board, &inputs);
+            returned = Clock::now();
+        });
+        // Well inside the call, and well before its 500 ms are up.
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        const Clock::time_point closing = Clock::now();
+        tarnovid_close(board);
+        const Clock::time_point closed = Clock::now();
+        stuck.join();
+        if (code != TARNOVID_CLOSED)
+            return state.SkipWithError("the stuck call did not end with TARNOVID_CLOSED");
+        state.SetIterationTime(std::chrono::duration<double>(closed - closing).count());
+        returnedUs += std::chrono::duration<double, std::micro>(returned - closing).count();
+    }
+    state.counters["returned_us"] = benchmark::Counter(returnedUs, benchmark::Counter::kAvgIterations);
+}
+BENCHMARK(BM_Library_CloseDuringStuckCall)->Arg(0)->Arg(1)->Iterations(50)->UseManualTime();
 
 // One tarnovidctl process, as a shell script runs it, to its exit.
 void runTarnovidctl(benchmark::State& state, const char* command) {

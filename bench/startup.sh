@@ -12,6 +12,9 @@
 # /proc/<pid>/task/*/schedstat, and wake-ups as the threads' context switches from
 # /proc/<pid>/task/*/status. The program is the real one on the system's HID access with no
 # board plugged in; tarnovid-demo is the same window with a simulated board open.
+# tarnovid-without-watch is the real program without the device watch's thread (the poll and the
+# board thread's look alone); it runs in the same rounds as tarnovid, the two taking turns to go
+# first, so what the watch costs at startup shows as the ratio within each round.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${TARNOVID_BENCH_DIR:-$here/build-bench}
@@ -21,7 +24,8 @@ idle=${2:-10}
 if [ -z "${TARNOVID_BENCH_XVFB:-}" ]; then
     "$here/scripts/setup" build bench
     cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-    cmake --build "$build" --parallel "$(nproc)" --target tarnovid tarnovid-demo tarnovid-floor >/dev/null
+    cmake --build "$build" --parallel "$(nproc)" --target tarnovid tarnovid-demo tarnovid-floor \
+        tarnovid-without-watch >/dev/null
     exec env TARNOVID_BENCH_XVFB=1 xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" "$0" "$@"
 fi
 
@@ -35,6 +39,7 @@ declare -A cmd=(
     [text]="$build/bench/tarnovid-floor --caption"
     [tarnovid]="$build/app/tarnovid"
     [demo]="$build/tools/tarnovid-demo/tarnovid-demo"
+    [nowatch]="$build/bench/tarnovid-without-watch"
 )
 
 now_us() { local t=${EPOCHREALTIME/./}; echo "$t"; }
@@ -62,9 +67,12 @@ launch() {
 stop() { kill "$pid"; wait "$pid" 2>/dev/null || true; }
 
 declare -A start rss hwm
+ab_ratios=()
 for ((i = 0; i < runs; ++i)); do
     # Interleaved, so a burst of load elsewhere hits both alike.
-    for name in floor text tarnovid; do
+    pair="tarnovid nowatch"
+    (( i % 2 )) && pair="nowatch tarnovid"
+    for name in floor text $pair; do
         launch ${cmd[$name]}
         sleep 1
         start[$name]+="$startup_us "
@@ -72,13 +80,16 @@ for ((i = 0; i < runs; ++i)); do
         hwm[$name]+="$(status_kib "$pid" VmHWM) "
         stop
     done
+    with=$(awk '{ print $NF }' <<<"${start[tarnovid]}")
+    without=$(awk '{ print $NF }' <<<"${start[nowatch]}")
+    ab_ratios+=("$(awk -v a="$with" -v b="$without" 'BEGIN { print a / b }')")
 done
 
 m() { tr ' ' '\n' <<<"$1" | grep . | median; }
 echo "machine: $(nproc) cores, $(lscpu | sed -n 's/^Model name: *//p'), load $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "startup and memory, median of $runs runs"
 printf "%-10s %12s %12s %12s\n" program startup_ms VmRSS_KiB VmHWM_KiB
-for name in floor text tarnovid; do
+for name in floor text tarnovid nowatch; do
     printf '%-10s %12.1f %12d %12d\n' "$name" "$(m "${start[$name]}" | awk '{ print $1 / 1000 }')" \
         "$(m "${rss[$name]}")" "$(m "${hwm[$name]}")"
 done
@@ -88,6 +99,11 @@ awk -v ts="$(m "${start[tarnovid]}")" -v fs="$(m "${start[floor]}")" \
 awk -v ts="$(m "${start[tarnovid]}")" -v fs="$(m "${start[text]}")" \
     -v tr="$(m "${rss[tarnovid]}")" -v fr="$(m "${rss[text]}")" \
     'BEGIN { printf "tarnovid / floor+text:  startup %.2fx, VmRSS %.2fx\n", ts / fs, tr / fr }'
+
+printf '%s\n' "${ab_ratios[@]}" | sort -n | awk -v n="$runs" -v tr="$(m "${rss[tarnovid]}")" \
+    -v nr="$(m "${rss[nowatch]}")" '{ v[NR] = $1 } END {
+        med = (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
+        printf "tarnovid / without watch: startup %.3fx (median of %d rounds, %.3f to %.3f), VmRSS %.3fx\n", med, n, v[1], v[NR], tr / nr }'
 
 [ "$idle" -gt 0 ] || exit 0
 echo "idle CPU over ${idle} s, after 3 s to settle (target <= 0.1 % of a core)"

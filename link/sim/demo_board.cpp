@@ -14,6 +14,8 @@ DemoBackend::DemoBackend(DemoMode mode)
         break;
     case DemoMode::Kind::Stall:
         board_->setWriteStall(true);
+        // As Linux's usbhid does after USB's 5 s: the report is given up, the board stays.
+        board_->setSystemWriteTimeoutMs(5000);
         break;
     case DemoMode::Kind::Short:
         // One byte carries all the inputs there are; an empty report is what hidapi reads as

@@ -4,7 +4,7 @@
 // without a board, and without root for the emulator:
 //   demo:noreply           takes every report, never answers a read
 //   demo:stall             takes no report: each write blocks in the device, as with firmware
-//                          that stopped reading
+//                          that stopped reading, until the system gives it up after 5 s
 //   demo:short             answers cut short: the 1st, 3rd, ... answer is the inputs byte alone
 //                          (read as usual), the 2nd, 4th, ... is empty (read as no answer)
 //   demo:unplug-after=MS   goes away MS ms after it is first opened, for good
