@@ -46,10 +46,11 @@ void send(BoardLink& link, std::uint8_t command, std::uint8_t value) {
     link.write(bytes, sizeof bytes, 2);
 }
 
-// Why the rule found nothing: what it looked at, for the message.
-int noBoard(const char* path, const MatchRule& rule) {
+// Why the rule found nothing: what it looked at among `devices` (all of them, not only the one
+// `path` names), for the message.
+int noBoard(const std::shared_ptr<HidBackend>& devices, const char* path, const MatchRule& rule) {
     std::vector<HidDeviceInfo> candidates;
-    if (const std::shared_ptr<HidBackend> devices = systemDevices()) {
+    if (devices) {
         const EnumerateFilter filter = enumerateFilter(rule);
         const std::lock_guard lock(systemLock());
         candidates = devices->enumerate(filter.vendorId, filter.productId);
@@ -113,7 +114,7 @@ int openOn(const std::shared_ptr<HidBackend>& devices, const char* path, tarnovi
     case BoardLink::Outcome::Opened:
         break;
     case BoardLink::Outcome::NoBoard:
-        return noBoard(path, rule);
+        return noBoard(devices, path, rule);
     case BoardLink::Outcome::Refused:
         return failWith(refusalFailure(opened->link.refusal()));
     }

@@ -152,16 +152,18 @@ for file in bin/tarnovid.exe bin/tarnovid-demo.exe bin/Qt6Core.dll bin/Qt6Gui.dl
     [ -f "$top/$file" ] || fail "the zip lacks $file"
 done
 # The C library's files for programs of one's own are shipped on purpose (import libraries for
-# MinGW and for MSVC); no other header or library is. licenses\ holds exactly the files its
-# overview names (checked below), build scripts among them.
-library_files="bin/tarnovid.dll include/tarnovid.h lib/libtarnovid.dll.a lib/tarnovid.lib
-    lib/tarnovid.def bin/tarnovid.py"
+# MinGW and for MSVC), and so are the examples; no other header or library is. licenses\ holds
+# exactly the files its overview names (checked below), build scripts among them.
+library_files="bin/tarnovid.dll include/tarnovid.h include/tarnovid_version.h
+    lib/libtarnovid.dll.a lib/tarnovid.lib lib/tarnovid.def bin/tarnovid.py
+    examples/running_light.c examples/reconnect.c examples/reconnect.py"
 for file in $library_files; do
     [ -f "$top/$file" ] || fail "the zip lacks the C library's $file"
 done
 leaks=$(cd "$top" && find . -path ./licenses -prune -o -type f \( -iname 'tst_*' -o -iname 'test_*' \
     -o -iname 'Qt6Test.dll' -o -name '*.a' -o -name '*.h' -o -name '*.cmake' -o -iname '*.lib' \
-    -o -iname '*.def' \) ! -path ./include/tarnovid.h ! -path ./lib/libtarnovid.dll.a \
+    -o -iname '*.def' \) ! -path ./include/tarnovid.h ! -path ./include/tarnovid_version.h \
+    ! -path ./lib/libtarnovid.dll.a \
     ! -path ./lib/tarnovid.lib ! -path ./lib/tarnovid.def -print)
 [ -z "$leaks" ] || fail "the zip carries build leftovers: $leaks"
 check_licences "$top"
