@@ -185,8 +185,9 @@ TARNOVID_API const char* tarnovid_field_name(unsigned int differs_bit);
 TARNOVID_API const char* tarnovid_bus_name(int bus);
 
 /* What the board reported of itself when it was opened (differs 0, next NULL), valid until
-   tarnovid_close; also while it is lost. NULL, with tarnovid_last_error set, for a board that is
-   not open. */
+   tarnovid_close; also while it is lost. Its path opens the same board again: the system's path,
+   or for a demo board the demo path it was opened by. NULL, with tarnovid_last_error set, for a
+   board that is not open. */
 TARNOVID_API const tarnovid_device* tarnovid_board_info(tarnovid_board* board);
 
 #ifdef __cplusplus

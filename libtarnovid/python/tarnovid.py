@@ -388,8 +388,8 @@ class Board:
 
     @property
     def path(self) -> Optional[str]:
-        """The system's path of the board (with a library older than this module, the path it
-        was opened with)."""
+        """The board's path: the system's, or the demo path it was opened by; opening this path
+        again opens the same board."""
         return self._path
 
     @property

@@ -114,6 +114,12 @@ bool BoardLink::turnLost() {
     return true;
 }
 
+void BoardLink::throwIfLostBefore() const {
+    if (state_ == State::Lost)
+        throw LinkError(LinkError::Kind::Lost, "the board went away during an earlier call (" +
+                                                   lossReason_ + "); close it and open it again");
+}
+
 void BoardLink::throwLost(const std::string& what) {
     // Notices::lost has run by now, inside this call, before the caller hears of it.
     throw LinkError(LinkError::Kind::Lost, what);
@@ -123,9 +129,7 @@ void BoardLink::write(const std::uint8_t* bytes, std::size_t size, int count) {
     if (state_ == State::Closed)
         throwNotOpen();
     const OutputFrame frame = frameOutputReport(bytes, size, count);
-    if (state_ == State::Lost)
-        throwLost("the board went away during an earlier call (" + lossReason_ +
-                  "); close it and open it again");
+    throwIfLostBefore();
     std::string notTaken;
     switch (io_->write(frame, timeout_, &notTaken)) {
     case DeviceIo::Write::Sent:
@@ -157,9 +161,7 @@ std::vector<std::uint8_t> BoardLink::read(int count) {
     if (state_ == State::Closed)
         throwNotOpen();
     checkCount(count, kReportSize);
-    if (state_ == State::Lost)
-        throwLost("the board went away during an earlier call (" + lossReason_ +
-                  "); close it and open it again");
+    throwIfLostBefore();
     if (requestNotTaken_)
         throw LinkError(LinkError::Kind::TimedOut,
                         "the board has not taken the last request; it may still reach the board, "

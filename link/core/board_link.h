@@ -121,6 +121,8 @@ private:
     bool turnLost();
     void setIo(std::unique_ptr<DeviceIo> io);
     [[noreturn]] void throwLost(const std::string& what);
+    // A call on a board lost in an earlier call hears of that loss again.
+    void throwIfLostBefore() const;
 
     std::shared_ptr<HidBackend> backend_;
     Notices notices_;

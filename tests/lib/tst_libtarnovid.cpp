@@ -631,6 +631,8 @@ void LibTarnovidTest::eachBoardHasItsTimeOutAndItsDetails() {
     tarnovid_board* demo = nullptr;
     QCOMPARE(tarnovid_open(TARNOVID_DEMO, &demo), TARNOVID_OK);
     QCOMPARE(tarnovid_read_inputs(demo, &inputs), TARNOVID_OK);
+    // A demo board's path opens it again.
+    QCOMPARE(std::string(tarnovid_board_info(demo)->path), std::string(TARNOVID_DEMO));
     // Still there once the board is lost, gone once it is closed.
     board->unplug();
     QCOMPARE(tarnovid_read_inputs(opened.board, &inputs), TARNOVID_BOARD_LOST);
