@@ -85,7 +85,8 @@ void BM_Library_CloseDuringStuckCall(benchmark::State& state) {
         state.SetIterationTime(std::chrono::duration<double>(closed - closing).count());
         returnedUs += std::chrono::duration<double, std::micro>(returned - closing).count();
     }
-    state.counters["returned_us"] = benchmark::Counter(returnedUs, benchmark::Counter::kAvgIterations);
+    state.counters["returned_us"] =
+        benchmark::Counter(returnedUs, benchmark::Counter::kAvgIterations);
 }
 BENCHMARK(BM_Library_CloseDuringStuckCall)->Arg(0)->Arg(1)->Iterations(50)->UseManualTime();
 

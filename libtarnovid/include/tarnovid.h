@@ -170,8 +170,8 @@ struct tarnovid_device {
 
 /* The boards plugged in, in the order tarnovid_open(NULL) takes them; with `all` non-zero also
    every other HID device, each with what differs: first those with a board's ids (1234:0001),
-   then the rest. *devices is NULL when there is none. Free the list with tarnovid_free_list. TARNOVID_FAILED, with the
-   system's reason, when the system cannot list its devices. */
+   then the rest. *devices is NULL when there is none. Free the list with tarnovid_free_list.
+   TARNOVID_FAILED, with the system's reason, when the system cannot list its devices. */
 TARNOVID_API int tarnovid_list(int all, tarnovid_device** devices);
 
 /* Frees a list from tarnovid_list. NULL is fine. */

@@ -3,10 +3,10 @@
 // board must be followed by the window's own supervision, and a board that stops taking reports
 // must not freeze the window.
 
+#include "board_link.h"
 #include "board_process.h"
 #include "colours.h"
 #include "guest_report.h"
-#include "board_link.h"
 #include "hid_backend.h"
 #include "hidcomm.h"
 #include "link_error.h"
