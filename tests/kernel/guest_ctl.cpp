@@ -144,7 +144,9 @@ void alone(BoardProcess& board) {
     if (stamped) {
         const double span = spanMs(run.out);
         figure("ctl_watch_first_to_fifth_line", span);
-        check(span >= 4 * 20 - 5 && span <= 4 * 20 * 2.5,
+        // Reads start on a fixed schedule and each line comes at its read's end: a first read
+        // slower than the fifth (the emulated processor's first time through) shortens the span.
+        check(span >= 4 * 20 - 20 && span <= 4 * 20 * 2.5,
               "the 5 lines come at about 20 ms apart: " + std::to_string(span) + " ms for 4");
     }
 

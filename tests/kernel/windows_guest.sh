@@ -171,8 +171,15 @@ tr -d '\r' < /tmp/run.err | grep -v '^[0-9a-f]*:\(fixme\|err\|warn\|trace\):' > 
 echo "FIGURE wine_watch_stop_to_exit: $(elapsed "$stopped") s"
 check "$([ "$lines_before" -ge 1 ] && grep -q 'T2=1 T3=0 T4=0$' /tmp/run.out.txt && echo 1)" \
     "watch prints the inputs before the emulator stops"
-check "$([ "$code" = 6 ] && grep -q '^tarnovidctl: board lost' /tmp/run.err.txt && echo 1)" \
-    "watch ends with exit code 6 when the emulator stops"
+# A board is lost only when a look at it fails. Under Wine a write to the removed node fails at
+# once, while a look still reads nothing rather than failing until Wine's own processes have
+# carried the removal out (up to a second later): the request that meets the unplug may end as
+# not taken (5) instead of lost (6). Either is a failure said in one line, within the watch's
+# time, never a hang.
+check "$({ [ "$code" = 6 ] && grep -q '^tarnovidctl: board lost' /tmp/run.err.txt; } ||
+    { [ "$code" = 5 ] && grep -qE '^tarnovidctl: (not taken|no answer): ' /tmp/run.err.txt; } && echo 1)" \
+    "watch ends with exit code 6 (board lost), or 5 (not taken) under Wine, when the emulator stops"
+echo "watch's last words: $(tail -n 1 /tmp/run.err.txt) (exit code $code)"
 ctl_result watch --interval 50 "(emulator stopped meanwhile)"
 
 # The guest programs built for Windows: each drives its own emulators through the board

@@ -17,8 +17,10 @@ set -euo pipefail
 dir=$1
 suite=trixie
 # udev: without its daemon Wine hears of no board plugged in after it started, nor of one pulled
-# out; a board that comes and goes is what the link's checks are about.
-packages=(wine64 wine udev)
+# out; a board that comes and goes is what the link's checks are about. Qt Core: the board
+# emulator, built on this machine, runs on this root's libraries and reads its command line
+# with Qt.
+packages=(wine64 wine udev libqt6core6t64)
 # The prefix's settings for a machine without display or sound, whose board Wine must reach
 # through hidraw: Wine's hidraw backend stays off while its SDL one is on.
 recipe="suite=$suite packages=${packages[*]} winebus-sdl=0 graphics=null audio=none v1"
