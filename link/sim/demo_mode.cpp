@@ -40,9 +40,9 @@ std::optional<DemoMode> parseDemoMode(std::string_view path, std::string* why) {
         return DemoMode{};
     if (!path.starts_with(kPrefix))
         return refuse(why, std::string("not a demo board: ") + kKinds);
-    const std::string_view spec = path.substr(kPrefix.size());
-    const std::size_t equals = spec.find('=');
-    const std::string_view kind = spec.substr(0, equals);
+    const std::string_view mode = path.substr(kPrefix.size());
+    const std::size_t equals = mode.find('=');
+    const std::string_view kind = mode.substr(0, equals);
     const bool valued = equals != std::string_view::npos;
 
     static constexpr std::pair<std::string_view, DemoMode::Kind> kPlain[] = {
@@ -64,7 +64,7 @@ std::optional<DemoMode> parseDemoMode(std::string_view path, std::string* why) {
     for (const auto& [name, timed] : kTimed) {
         if (kind != name)
             continue;
-        const auto ms = valued ? period(spec.substr(equals + 1)) : std::nullopt;
+        const auto ms = valued ? period(mode.substr(equals + 1)) : std::nullopt;
         if (!ms)
             return refuse(why, std::string(name) + " needs =MS, whole milliseconds from 1 to " +
                                    std::to_string(kLongestDemoPeriod.count()));

@@ -53,11 +53,16 @@ constexpr int kWineSetUpMs = 10000;
 constexpr int kWineRemovalMs = 1500;
 constexpr int kUnplugNoticedMs = 250;
 constexpr bool kUnplugBoundFromNotice = true;
+// The loss of a board and Wine's word of it were seen up to 100 ms before the emulator's stamp of
+// the unplug, which it takes before it unplugs: the emulator's clock (a Linux process) and this
+// program's (Wine's counter) do not agree that closely.
+constexpr std::chrono::milliseconds kStampSkew{150};
 #else
 constexpr int kWineSetUpMs = 0;
 constexpr int kWineRemovalMs = 0;
 constexpr int kUnplugNoticedMs = 50;
 constexpr bool kUnplugBoundFromNotice = false;
+constexpr std::chrono::milliseconds kStampSkew{0};
 #endif
 // From the system's word that a board arrived to the link's look for it. The look and the open
 // that follow are the system's: under Wine on the emulated processor they take seconds, each of
@@ -461,13 +466,13 @@ void unpluggingBoard(const QString& program) {
         const auto unpluggedAt = Board::stamp(board.line(*unplugged));
         const double ms = msBetween(unpluggedAt, *lostAt);
         figure("unplug_to_disconnected", ms);
-        const auto announced = heard.removed(unpluggedAt);
+        const auto announced = heard.removed(unpluggedAt - kStampSkew);
         if (announced)
             figure("unplug_to_announced", msBetween(unpluggedAt, *announced));
         // The board thread's own look may find the loss before the word of it comes.
         const bool fromNotice = kUnplugBoundFromNotice && announced.has_value();
         const double bounded = fromNotice ? msBetween(*announced, *lostAt) : ms;
-        check(ms >= 0 && bounded <= kUnplugNoticedMs,
+        check(ms >= -double(kStampSkew.count()) && bounded <= kUnplugNoticedMs,
               "unplug raises Disconnected within " + std::to_string(kUnplugNoticedMs) + " ms" +
                   (fromNotice
                        ? " of the system's word of it: " + std::to_string(int(bounded)) + " ms, "
@@ -536,7 +541,7 @@ void replugFoundOnArrival(const QString& program) {
     if (lostAt && connectedAt && plugged) {
         const auto pluggedAt = Board::stamp(board.line(*plugged));
         figure("plug_to_connected_on_arrival", msBetween(pluggedAt, *connectedAt));
-        const auto announced = heard.arrived(pluggedAt);
+        const auto announced = heard.arrived(pluggedAt - kStampSkew);
         // Nothing but the announcement has the link look once it has lost the board; the two
         // listeners hear the announcement in either order.
         const auto looked = system->firstLookFrom(*lostAt);

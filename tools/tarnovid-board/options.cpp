@@ -47,7 +47,7 @@ std::optional<long> parseNumber(const QString& given) {
 
 // One option: its name, the word its value is shown as in --help and what that value must be
 // (none for a flag), and what it does.
-struct Spec {
+struct OptionInfo {
     const char* name;
     const char* value;
     const char* needs;
@@ -56,7 +56,7 @@ struct Spec {
 
 constexpr const char* kMs = "needs milliseconds";
 
-const Spec kSpecs[] = {
+const OptionInfo kOptions[] = {
     {"inputs", "BYTE", "needs a byte value, 0 to 255 or 0x00 to 0xff",
      "answer reads with this input byte (default: inputs wired to the outputs, T2..T4 = D0..D2)"},
     {"answer-delay", "MS", kMs, "wait this long before answering a read"},
@@ -75,9 +75,9 @@ const Spec kSpecs[] = {
 };
 
 std::string needs(const QString& name) {
-    for (const Spec& spec : kSpecs)
-        if (spec.needs != nullptr && name == QLatin1String(spec.name))
-            return spec.needs;
+    for (const OptionInfo& option : kOptions)
+        if (option.needs != nullptr && name == QLatin1String(option.name))
+            return option.needs;
     return "takes no value";
 }
 
@@ -85,12 +85,12 @@ void addOptions(QCommandLineParser& parser) {
     parser.setApplicationDescription(QString::fromUtf8(kDescription));
     parser.addOption(
         {{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("show this text")});
-    for (const Spec& spec : kSpecs) {
-        if (spec.value != nullptr)
-            parser.addOption({QString::fromLatin1(spec.name), QString::fromUtf8(spec.help),
-                              QString::fromLatin1(spec.value)});
+    for (const OptionInfo& option : kOptions) {
+        if (option.value != nullptr)
+            parser.addOption({QString::fromLatin1(option.name), QString::fromUtf8(option.help),
+                              QString::fromLatin1(option.value)});
         else
-            parser.addOption({QString::fromLatin1(spec.name), QString::fromUtf8(spec.help)});
+            parser.addOption({QString::fromLatin1(option.name), QString::fromUtf8(option.help)});
     }
 }
 
